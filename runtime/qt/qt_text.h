@@ -1,0 +1,15 @@
+#pragma once
+// The one bridge between the program's GBK texts and Qt strings, built on runtime/gbk.h. Every Qt
+// edge converts here and nowhere else.
+
+#include "runtime/text.h"
+
+#include <QString>
+
+namespace vorsa::runtime {
+
+QString to_qstring(const Text& text);
+// Characters GBK cannot hold become "?".
+Text from_qstring(const QString& text);
+
+} // namespace vorsa::runtime
