@@ -110,7 +110,7 @@ public:
     // bold, the default weight otherwise.
     void set_font(std::unique_ptr<FontDescription> font);
     // The current font as the surface holds it (height in logical units).
-    const FontDescription& font() const { return m_font; }
+    const FontDescription& current_font() const { return m_font; }
 
     void set_text_color(Colour colour);
     Colour text_color() const { return m_text_colour; }
