@@ -1,0 +1,68 @@
+#include "online/refresh.h"
+
+#include "app/settings_keys.h"
+#include "online/url.h"
+#include "runtime/gbk.h"
+#include "runtime/settings.h"
+
+#include <cassert>
+
+namespace vorsa::online {
+
+using namespace runtime;
+using namespace runtime::literals;
+
+Text builtin_brand_list()
+{
+    return "耐克,阿迪达斯,三叶草,新百伦,匡威"_gbk;
+}
+
+Text online_names_of(const Text& page)
+{
+    const int end = find_text(page, "-->");
+    if (end == -1 || end - 5 < 1) return {};
+    return mid_text(page, 5, end - 5);
+}
+
+Text logo_url(const Text& server_address, const Text& brand_name)
+{
+    return server_address + Text(logo_folder_path) + url_encode_utf8(brand_name) + ".gif";
+}
+
+OnlineBrands online_refresh(OnlineSources& sources, const std::string& settings_path,
+                            const Text& server_address, const std::vector<Bytes>& builtin_logos)
+{
+    assert(builtin_logos.size() == builtin_brand_count);
+    const bool online = !server_address.empty();
+
+    OnlineBrands result;
+    if (online) result.notice_page = sources.fetch_page(server_address + Text(notice_page_path));
+
+    Text online_brand_text;
+    if (!result.notice_page.empty()) {
+        sources.show_notice(result.notice_page);
+        online_brand_text = "," + online_names_of(result.notice_page);
+        write_setting(settings_path, app::section_pingpai, app::key_online_brands, online_brand_text);
+    } else {
+        online_brand_text = read_setting(settings_path, app::section_pingpai, app::key_online_brands);
+    }
+
+    for (const Bytes& logo : builtin_logos)
+        result.brand_logos.push_back(sources.convert_to_bmp(logo));
+    result.brand_names = split_text(builtin_brand_list() + online_brand_text, ",");
+
+    // Every online brand gets an entry, empty when its logo did not come or does not decode, so that
+    // logo i always belongs to brand i. The downloads run together; see OnlineSources::fetch_all.
+    std::vector<Text> urls;
+    for (std::size_t i = builtin_brand_count; i < result.brand_names.size(); ++i)
+        urls.push_back(logo_url(server_address, result.brand_names[i]));
+    std::vector<Bytes> downloads =
+        online && !urls.empty() ? sources.fetch_all(urls) : std::vector<Bytes>(urls.size());
+    assert(downloads.size() == urls.size());
+    downloads.resize(urls.size());
+    for (const Bytes& download : downloads)
+        result.brand_logos.push_back(download.empty() ? Bytes() : sources.convert_to_bmp(download));
+    return result;
+}
+
+} // namespace vorsa::online

@@ -1,0 +1,62 @@
+#pragma once
+// The start-up refresh of the brand list: the vendor's notice page is fetched and shown, the brand
+// names listed in its leading comment are added to the five built-in brands and remembered in the
+// settings file for offline starts, and a logo is fetched for every added brand. The network, the
+// picture codec and the web view sit behind OnlineSources, so the refresh itself is plain logic.
+
+#include "runtime/bytes.h"
+#include "runtime/text.h"
+
+#include <string>
+#include <vector>
+
+namespace vorsa::online {
+
+using runtime::Bytes;
+using runtime::Text;
+using runtime::TextList;
+
+// The brands every start offers, in the order of the built-in logos.
+Text builtin_brand_list();
+inline constexpr int builtin_brand_count = 5;
+
+// Paths on the vendor's server.
+inline constexpr std::string_view notice_page_path = "/tarnwick/plendor/xiaopiao.htm";
+inline constexpr std::string_view logo_folder_path = "/tarnwick/plendor/IMG/";
+
+// What the refresh needs from the outside world.
+class OnlineSources
+{
+public:
+    virtual ~OnlineSources() = default;
+    // The page's body as text (cut at its first zero byte); empty when nothing came.
+    virtual Text fetch_page(const Text& url) = 0;
+    // The bodies of all URLs, in URL order; an entry is empty when its download failed.
+    virtual std::vector<Bytes> fetch_all(const std::vector<Text>& urls) = 0;
+    // The picture as a BMP file; empty when it cannot be decoded.
+    virtual Bytes convert_to_bmp(const Bytes& picture) = 0;
+    // Shows the fetched page where the preview will later appear.
+    virtual void show_notice(const Text& page) = 0;
+};
+
+struct OnlineBrands
+{
+    Text notice_page;               // empty when the server did not answer
+    TextList brand_names;           // the built-in brands, then the online ones
+    std::vector<Bytes> brand_logos; // BMP pictures parallel to brand_names; an entry may be empty
+};
+
+// The brand names between the page's 4-byte comment opener and the first "-->"; empty without one.
+Text online_names_of(const Text& page);
+
+// The logo address of a brand on the server.
+Text logo_url(const Text& server_address, const Text& brand_name);
+
+// Runs the refresh. `server_address` is "http://host[:port]" without a trailing "/"; empty means the
+// program runs offline and nothing is requested. `builtin_logos` holds the five built-in logo
+// pictures (any format the codec reads). Writes "onlinepingpai" of section "pingpai" when the page came
+// and reads it when it did not.
+OnlineBrands online_refresh(OnlineSources& sources, const std::string& settings_path,
+                            const Text& server_address, const std::vector<Bytes>& builtin_logos);
+
+} // namespace vorsa::online

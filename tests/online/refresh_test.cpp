@@ -1,0 +1,227 @@
+#include "online/refresh.h"
+#include "runtime/gbk.h"
+#include "runtime/settings.h"
+
+#include <filesystem>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <map>
+#include <optional>
+#include <random>
+#include <sstream>
+
+namespace vorsa::online {
+namespace {
+
+using namespace runtime::literals;
+using runtime::utf8_from_gbk;
+
+const Text server = "http://vendor.test:8000";
+const Text img = server + "/tarnwick/plendor/IMG/";
+
+// Downloads come from a table; a "picture" is anything starting with "GIF", and its BMP form is
+// tagged so that the test sees which picture ended where.
+class FakeSources : public OnlineSources
+{
+public:
+    Text page;
+    std::map<Text, Bytes> files;
+    std::vector<Text> pages_asked;
+    std::vector<std::vector<Text>> batches;
+    std::vector<Text> notices;
+
+    Text fetch_page(const Text& url) override
+    {
+        pages_asked.push_back(url);
+        return page;
+    }
+    std::vector<Bytes> fetch_all(const std::vector<Text>& urls) override
+    {
+        batches.push_back(urls);
+        std::vector<Bytes> out;
+        for (const Text& url : urls)
+            out.push_back(files.count(url) ? files[url] : Bytes());
+        return out;
+    }
+    Bytes convert_to_bmp(const Bytes& picture) override
+    {
+        const Text text = runtime::text_of(picture);
+        return text.rfind("GIF", 0) == 0 ? runtime::bytes_of("BMP<" + text + ">") : Bytes();
+    }
+    void show_notice(const Text& shown) override { notices.push_back(shown); }
+};
+
+std::vector<Bytes> builtin_pictures()
+{
+    std::vector<Bytes> logos;
+    for (int i = 1; i <= 5; ++i)
+        logos.push_back(runtime::bytes_of("GIF" + std::to_string(i)));
+    return logos;
+}
+
+std::string joined(const runtime::TextList& names)
+{
+    std::string out;
+    for (std::size_t i = 0; i < names.size(); ++i)
+        out += (i ? "," : "") + utf8_from_gbk(names[i]);
+    return out;
+}
+
+std::string shown_logos(const std::vector<Bytes>& logos)
+{
+    std::string out;
+    for (std::size_t i = 0; i < logos.size(); ++i)
+        out += (i ? " " : "") + (logos[i].empty() ? "-" : runtime::text_of(logos[i]));
+    return out;
+}
+
+class RefreshTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        std::random_device seed;
+        m_dir = std::filesystem::temp_directory_path() / ("vorsa_refresh_" + std::to_string(seed()));
+        std::filesystem::create_directories(m_dir);
+    }
+    void TearDown() override { std::filesystem::remove_all(m_dir); }
+
+    std::string settings_path() const { return (m_dir / "dy.cfg").string(); }
+    bool settings_exist() const { return std::filesystem::exists(settings_path()); }
+    std::string settings_content() const
+    {
+        std::ifstream file(settings_path(), std::ios::binary);
+        std::stringstream content;
+        content << file.rdbuf();
+        return content.str();
+    }
+    Text stored() const { return runtime::read_setting(settings_path(), "pingpai", "onlinepingpai"); }
+
+    struct Start;
+    void run_starts(const std::vector<Start>& starts);
+
+    std::filesystem::path m_dir;
+};
+
+const std::string builtin_names = "耐克,阿迪达斯,三叶草,新百伦,匡威";
+const std::string builtin_bmps = "BMP<GIF1> BMP<GIF2> BMP<GIF3> BMP<GIF4> BMP<GIF5>";
+
+// One start of the program against the same settings file.
+struct RefreshTest::Start
+{
+    const char* what;
+    Text server;
+    Text page; // "" when the server does not answer
+    std::string names;
+    std::vector<Text> logo_urls; // the one batch asked for, empty when none
+    std::optional<Text> stored;  // the value left in the settings file; nothing when no file
+};
+
+void RefreshTest::run_starts(const std::vector<Start>& starts)
+{
+    for (const Start& start : starts) {
+        SCOPED_TRACE(start.what);
+        FakeSources sources;
+        sources.page = start.page;
+        const OnlineBrands brands =
+            online_refresh(sources, settings_path(), start.server, builtin_pictures());
+        EXPECT_EQ(brands.notice_page, start.page);
+        EXPECT_EQ(joined(brands.brand_names), start.names);
+        EXPECT_EQ(brands.brand_logos.size(), brands.brand_names.size());
+        EXPECT_EQ(sources.pages_asked,
+                  start.server.empty() ? std::vector<Text>{}
+                                       : std::vector<Text>{start.server + "/tarnwick/plendor/xiaopiao.htm"});
+        // The page is shown exactly when it came.
+        EXPECT_EQ(sources.notices, start.page.empty() ? std::vector<Text>{} : std::vector<Text>{start.page});
+        const std::vector<std::vector<Text>> batches = start.logo_urls.empty()
+                                                           ? std::vector<std::vector<Text>>{}
+                                                           : std::vector<std::vector<Text>>{start.logo_urls};
+        EXPECT_EQ(sources.batches, batches);
+        EXPECT_EQ(settings_exist(), start.stored.has_value());
+        if (start.stored) {
+            EXPECT_EQ(utf8_from_gbk(stored()), utf8_from_gbk(*start.stored));
+        }
+    }
+}
+
+TEST_F(RefreshTest, StartsOnlineThenOffline)
+{
+    const std::vector<Text> two_logos = {img + "%E6%9D%8E%E5%AE%81.gif", img + "%E5%AE%89%E8%B8%8F.gif"};
+    run_starts({
+        {"first start ever, offline", server, "", builtin_names, {}, std::nullopt},
+        {"online", server, "<!--李宁,安踏-->\r\n<html>公告</html>"_gbk, builtin_names + ",李宁,安踏",
+         two_logos, ",李宁,安踏"_gbk},
+        {"offline after online: the remembered brands, logos asked again", server, "",
+         builtin_names + ",李宁,安踏", two_logos, ",李宁,安踏"_gbk},
+        {"no server configured: nothing asked", "", "", builtin_names + ",李宁,安踏", {}, ",李宁,安踏"_gbk},
+        {"a page without the marker replaces the list by a lone comma",
+         server,
+         "<html>公告</html>"_gbk,
+         builtin_names,
+         {},
+         ","},
+        {"an empty comment", server, "<!---->", builtin_names, {}, ","},
+        {"the marker too early for a comment", server, "ab-->cd", builtin_names, {}, ","},
+        {"two commas in a row give an empty name and a logo named only .gif",
+         server,
+         "<!--李宁,,安踏-->"_gbk,
+         builtin_names + ",李宁,,安踏",
+         {img + "%E6%9D%8E%E5%AE%81.gif", img + ".gif", img + "%E5%AE%89%E8%B8%8F.gif"},
+         ",李宁,,安踏"_gbk},
+        {"a final comma adds no name",
+         server,
+         "<!--飞岩,-->"_gbk,
+         builtin_names + ",飞岩",
+         {img + "%E9%A3%9E%E5%B2%A9.gif"},
+         ",飞岩,"_gbk},
+    });
+    // The key sits in its section as a plain line.
+    EXPECT_NE(settings_content().find("[pingpai]"), std::string::npos);
+    EXPECT_NE(settings_content().find("onlinepingpai=,飞岩,"_gbk), std::string::npos);
+}
+
+TEST_F(RefreshTest, KeepsEveryLogoInItsBrandsPlace)
+{
+    FakeSources sources;
+    sources.page = "<!--甲,乙,丙,丁-->"_gbk;
+    sources.files[logo_url(server, "甲"_gbk)] = runtime::bytes_of("GIF-a");
+    // 乙 does not come at all; 丙 comes as an error page, which does not decode.
+    sources.files[logo_url(server, "丙"_gbk)] = runtime::bytes_of("<html>404</html>");
+    sources.files[logo_url(server, "丁"_gbk)] = runtime::bytes_of("GIF-d");
+    const OnlineBrands brands = online_refresh(sources, settings_path(), server, builtin_pictures());
+    EXPECT_EQ(joined(brands.brand_names), builtin_names + ",甲,乙,丙,丁");
+    EXPECT_EQ(shown_logos(brands.brand_logos), builtin_bmps + " BMP<GIF-a> - - BMP<GIF-d>");
+}
+
+TEST_F(RefreshTest, OfflineStartKeepsEmptyLogosForRememberedBrands)
+{
+    runtime::write_setting(settings_path(), "pingpai", "onlinepingpai", ",甲,乙"_gbk);
+    FakeSources sources;
+    const OnlineBrands brands = online_refresh(sources, settings_path(), server, builtin_pictures());
+    EXPECT_EQ(joined(brands.brand_names), builtin_names + ",甲,乙");
+    EXPECT_EQ(shown_logos(brands.brand_logos), builtin_bmps + " - -");
+}
+
+TEST(OnlineNamesTest, TakesTheTextBetweenOpenerAndMarker)
+{
+    struct Case
+    {
+        Text page;
+        Text names;
+    };
+    const std::vector<Case> cases = {
+        {"<!--李宁,安踏-->rest"_gbk, "李宁,安踏"_gbk},
+        {"<!--a-->b-->", "a"}, // the first marker
+        {"xxxxa-->", "a"},     // any four bytes open the comment
+        {"<!-- a -->", " a "},
+        {"<!---->", ""},
+        {"<!--a", ""}, // no marker
+        {"-->", ""},
+        {"", ""},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(online_names_of(c.page), c.names) << utf8_from_gbk(c.page);
+}
+
+} // namespace
+} // namespace vorsa::online
