@@ -61,7 +61,7 @@ Bytes bitmap_to_bmp(const Bitmap& bitmap);
 // that decode to nothing, or a size below 1, give the 58-byte 0 x 0 file.
 Bytes fit_picture(const Bytes& picture, int width, int height);
 
-// n zero bytes; n below 1 or a failed allocation gives the empty array.
+// n zero bytes; n below 1, above 2^31 - 1 or a failed allocation gives the empty array.
 Bytes zeroed_bytes(std::int64_t n);
 
 } // namespace vorsa::runtime

@@ -65,6 +65,8 @@ private:
     bool m_auto_redraw = false;
     QColor m_background;
     QImage m_copy;
+    // Device pixels per widget pixel of the copy.
+    double m_copy_ratio = 1.0;
     QFont m_qfont;
 };
 
