@@ -1,0 +1,58 @@
+#pragma once
+// The program's HTTP client over QtNetwork: one blocking GET or POST over plain HTTP/1.1 that keeps the
+// window's events flowing while it waits, and a batch of GETs that run side by side. Failures give the
+// empty result; nothing is shown and nothing throws. Needs a QCoreApplication on the calling thread.
+//
+// Every request carries the user agent of online/url.h, completes the caller's header text with the
+// default lines (see complete_request_headers), bypasses every cache, follows redirects as Qt does by
+// default and never looks at the status: the body of an error page is returned like any other.
+
+#include "runtime/bytes.h"
+#include "runtime/text.h"
+
+#include <chrono>
+#include <cstddef>
+#include <optional>
+#include <vector>
+
+namespace vorsa::online {
+
+using runtime::Bytes;
+using runtime::Text;
+
+struct HttpSettings
+{
+    // A request that moves no byte for this long (connecting, sending or receiving) is given up.
+    std::chrono::milliseconds inactivity_timeout{18000};
+    // A body growing beyond this many bytes is cut off and counts as failed, so that a broken or
+    // hostile server cannot exhaust memory.
+    std::size_t max_body_bytes = 16 * 1024 * 1024;
+    // How many requests of a batch are in flight at once.
+    int max_parallel = 32;
+};
+
+// The size of the buffer the raw response headers are delivered in; a block that does not fit, with
+// its terminating zero, is delivered as this many blanks.
+inline constexpr int response_header_capacity = 1024;
+
+// Requests `url` ("http://" optional) and returns every byte of the body received, in order; a partial
+// transfer returns what came. `method` is settled first (settle_method): anything but "POST" in any
+// case is set to "GET" in the caller's variable. `proxy` ("host:port") is used only when given.
+// `headers` holds extra lines each ending in CR LF; the default lines and, for a POST with a body,
+// Content-Type and Content-Length are appended to this very variable. `body` is sent only by a POST.
+// `response_headers`, when given, receives the status line and header lines each ending in CR LF and
+// a final CR LF, or response_header_capacity blanks when nothing came or the block does not fit.
+Bytes http_request_bytes(const Text& url, Text& method, const std::optional<Text>& proxy, Text& headers,
+                         const Text& body, Text* response_headers = nullptr,
+                         const HttpSettings& settings = {});
+
+// As http_request_bytes, with the body cut at its first zero byte and taken as text unchanged.
+Text http_request_text(const Text& url, Text& method, const std::optional<Text>& proxy, Text& headers,
+                       const Text& body, Text* response_headers = nullptr, const HttpSettings& settings = {});
+
+// GETs every URL (no proxy, no extra headers) with up to settings.max_parallel requests in flight at
+// once, and returns the bodies in URL order, each empty when its request failed. A server that does not
+// answer costs one inactivity time-out per max_parallel URLs rather than one per URL.
+std::vector<Bytes> http_fetch_all(const std::vector<Text>& urls, const HttpSettings& settings = {});
+
+} // namespace vorsa::online

@@ -1,0 +1,270 @@
+#include "tests/online/local_http_server.h"
+
+#include <arpa/inet.h>
+#include <cassert>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <stdexcept>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace vorsa::online::testing {
+
+namespace {
+
+sockaddr_in loopback(int port)
+{
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<uint16_t>(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    return address;
+}
+
+int bound_socket()
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) throw std::runtime_error("socket");
+    const int on = 1;
+    ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    sockaddr_in address = loopback(0);
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0)
+        throw std::runtime_error("bind");
+    return fd;
+}
+
+int port_of(int fd)
+{
+    sockaddr_in address{};
+    socklen_t length = sizeof address;
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+    return ntohs(address.sin_port);
+}
+
+// Sends everything; false when the peer is gone.
+bool send_all(int fd, const std::string& data)
+{
+    std::size_t sent = 0;
+    while (sent < data.size()) {
+        const ssize_t n = ::send(fd, data.data() + sent, data.size() - sent, MSG_NOSIGNAL);
+        if (n <= 0) return false;
+        sent += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+std::string lower(std::string text)
+{
+    for (char& c : text)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return text;
+}
+
+// The value of Content-Length in a request head, 0 without one.
+std::size_t content_length(const std::string& head)
+{
+    const std::string folded = lower(head);
+    const auto at = folded.find("\r\ncontent-length:");
+    if (at == std::string::npos) return 0;
+    return std::stoul(folded.substr(at + 17));
+}
+
+std::string status_head(const Reply& reply, const std::string& length_line)
+{
+    std::string head = "HTTP/1.1 " + std::to_string(reply.status) + " " + reply.reason + "\r\n";
+    for (const auto& [name, value] : reply.headers)
+        head += name + ": " + value + "\r\n";
+    return head + length_line + "Connection: close\r\n\r\n";
+}
+
+} // namespace
+
+Reply not_found_reply()
+{
+    Reply reply;
+    reply.status = 404;
+    reply.reason = "Not Found";
+    reply.headers = {{"Content-Type", "text/html"}};
+    reply.body = "<html><head><title>404 Not Found</title></head><body><h1>Not Found</h1></body></html>";
+    return reply;
+}
+
+Reply redirect_reply(const std::string& location)
+{
+    Reply reply;
+    reply.status = 302;
+    reply.reason = "Found";
+    reply.headers = {{"Location", location}};
+    return reply;
+}
+
+LocalHttpServer::LocalHttpServer() : m_fallback(not_found_reply())
+{
+    m_listener = bound_socket();
+    if (::listen(m_listener, 64) != 0) throw std::runtime_error("listen");
+    m_port = port_of(m_listener);
+    if (::pipe2(m_wake, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
+    m_acceptor = std::thread([this] { accept_loop(); });
+}
+
+LocalHttpServer::~LocalHttpServer()
+{
+    m_stopping = true;
+    const char byte = 1;
+    [[maybe_unused]] const ssize_t written = ::write(m_wake[1], &byte, 1);
+    m_acceptor.join();
+    // No new connection thread starts once the acceptor has ended.
+    for (Worker& worker : m_workers)
+        worker.thread.join();
+    ::close(m_listener);
+    ::close(m_wake[0]);
+    ::close(m_wake[1]);
+}
+
+std::string LocalHttpServer::address() const
+{
+    return "http://127.0.0.1:" + std::to_string(m_port);
+}
+
+void LocalHttpServer::set_reply(const std::string& target, Reply reply)
+{
+    std::lock_guard lock(m_mutex);
+    m_replies[target] = std::move(reply);
+}
+
+void LocalHttpServer::set_fallback(Reply reply)
+{
+    std::lock_guard lock(m_mutex);
+    m_fallback = std::move(reply);
+}
+
+std::vector<std::string> LocalHttpServer::requests() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_requests;
+}
+
+std::vector<std::string> LocalHttpServer::request_lines() const
+{
+    std::vector<std::string> lines;
+    for (const std::string& request : requests())
+        lines.push_back(request.substr(0, request.find("\r\n")));
+    return lines;
+}
+
+std::size_t LocalHttpServer::request_count() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_requests.size();
+}
+
+int LocalHttpServer::refused_port()
+{
+    // Bound but not listening: the kernel refuses connections to it, and nobody else can take it
+    // while the socket stays open, which it does for the life of the test process.
+    static const int fd = bound_socket();
+    return port_of(fd);
+}
+
+bool LocalHttpServer::wait(std::chrono::milliseconds duration)
+{
+    pollfd wake{m_wake[0], POLLIN, 0};
+    return ::poll(&wake, 1, static_cast<int>(duration.count())) == 0 && !m_stopping;
+}
+
+void LocalHttpServer::accept_loop()
+{
+    while (!m_stopping) {
+        pollfd fds[2] = {{m_listener, POLLIN, 0}, {m_wake[0], POLLIN, 0}};
+        if (::poll(fds, 2, -1) < 0) continue;
+        if (m_stopping) break;
+        if (!(fds[0].revents & POLLIN)) continue;
+        const int connection = ::accept4(m_listener, nullptr, nullptr, SOCK_CLOEXEC);
+        if (connection < 0) continue;
+        // Finished workers are joined here, so that a long benchmark does not pile them up.
+        std::erase_if(m_workers, [](Worker& worker) {
+            if (!*worker.done) return false;
+            worker.thread.join();
+            return true;
+        });
+        auto done = std::make_shared<std::atomic<bool>>(false);
+        m_workers.push_back({std::thread([this, connection, done] {
+                                 serve(connection);
+                                 ::close(connection);
+                                 *done = true;
+                             }),
+                             done});
+    }
+}
+
+void LocalHttpServer::serve(int connection)
+{
+    // Read the head, then as much body as it announces.
+    std::string request;
+    std::size_t head_end = std::string::npos;
+    char buffer[4096];
+    for (;;) {
+        if (head_end != std::string::npos &&
+            request.size() >= head_end + 4 + content_length(request.substr(0, head_end)))
+            break;
+        pollfd fds[2] = {{connection, POLLIN, 0}, {m_wake[0], POLLIN, 0}};
+        if (::poll(fds, 2, 5000) <= 0 || m_stopping) return;
+        const ssize_t n = ::recv(connection, buffer, sizeof buffer, 0);
+        if (n <= 0) return;
+        request.append(buffer, static_cast<std::size_t>(n));
+        if (head_end == std::string::npos) head_end = request.find("\r\n\r\n");
+    }
+
+    const std::string line = request.substr(0, request.find("\r\n"));
+    const auto first_blank = line.find(' ');
+    const std::string target = line.substr(first_blank + 1, line.rfind(' ') - first_blank - 1);
+    Reply reply;
+    {
+        std::lock_guard lock(m_mutex);
+        m_requests.push_back(request);
+        const auto found = m_replies.find(target);
+        reply = found != m_replies.end() ? found->second : m_fallback;
+    }
+
+    if (reply.delay.count() > 0 && !wait(reply.delay)) return;
+    const std::string length_line = "Content-Length: " + std::to_string(reply.body.size()) + "\r\n";
+    switch (reply.behaviour) {
+    case Behaviour::answer:
+        send_all(connection, status_head(reply, length_line) + reply.body);
+        break;
+    case Behaviour::silent:
+        // Until the client gives up or the server stops.
+        for (;;) {
+            pollfd fds[2] = {{connection, POLLIN, 0}, {m_wake[0], POLLIN, 0}};
+            if (::poll(fds, 2, -1) < 0 || m_stopping) return;
+            if ((fds[0].revents & (POLLIN | POLLHUP | POLLERR)) &&
+                ::recv(connection, buffer, sizeof buffer, 0) <= 0)
+                return;
+        }
+    case Behaviour::drip:
+        if (!send_all(connection, status_head(reply, length_line))) return;
+        for (char c : reply.body)
+            if (!wait(reply.drip_interval) || !send_all(connection, std::string(1, c))) return;
+        break;
+    case Behaviour::truncate:
+        send_all(connection,
+                 status_head(reply, "Content-Length: " + std::to_string(reply.body.size() + 1000) + "\r\n") +
+                     reply.body);
+        break;
+    case Behaviour::endless: {
+        if (!send_all(connection, status_head(reply, "Transfer-Encoding: chunked\r\n"))) return;
+        const std::string chunk(64 * 1024, 'x');
+        char size_line[32];
+        std::snprintf(size_line, sizeof size_line, "%zx\r\n", chunk.size());
+        for (std::size_t sent = 0; sent < reply.endless_bytes && !m_stopping; sent += chunk.size())
+            if (!send_all(connection, size_line + chunk + "\r\n")) return;
+        send_all(connection, "0\r\n\r\n");
+        break;
+    }
+    }
+}
+
+} // namespace vorsa::online::testing
