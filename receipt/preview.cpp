@@ -1,0 +1,38 @@
+#include "receipt/preview.h"
+
+#include "receipt/layout.h"
+#include "runtime/interaction.h"
+#include "runtime/picture.h"
+
+namespace vorsa::receipt {
+
+Bytes qr_symbol_picture(const Text& code_text)
+{
+    // No QR encoder is linked yet: no symbol, so the preview and the print carry no code.
+    (void)code_text;
+    return {};
+}
+
+Bytes make_code_picture(const Text& code_text)
+{
+    return runtime::fit_picture(qr_symbol_picture(code_text), code_picture_side, code_picture_side);
+}
+
+void refresh_preview(PreviewContext& context)
+{
+    if (context.web_view_visible()) {
+        context.set_web_view_visible(false);
+        context.set_board_visible(true);
+    }
+
+    Text code_text;
+    ReceiptData& record = context.receipt_data();
+    record = collect_receipt_data(context.receipt_fields(), context.receipt_lines(), context.ticked_logos(),
+                                  code_text);
+    record.code_picture = make_code_picture(code_text);
+
+    draw_receipt_preview(context.board(), record, context.receipt_lines());
+    runtime::process_pending_events();
+}
+
+} // namespace vorsa::receipt
