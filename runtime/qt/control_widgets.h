@@ -1,0 +1,61 @@
+#pragma once
+// The widgets behind the window's controls whose behaviour Qt's stock widgets do not have: an edit box
+// that takes no more text than it can show, a one-line edit box that scrolls sideways and takes Enter
+// as a line break, and the spin control's pair of arrows. The main window's form places them.
+
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QWidget>
+
+class QToolButton;
+
+namespace vorsa::runtime {
+
+// A single-line edit box without automatic horizontal scrolling: typing, pasting or composing stops
+// once the text would no longer fit the visible width. Texts set by the program are not cut.
+class WidthLimitedLineEdit : public QLineEdit
+{
+    Q_OBJECT
+public:
+    explicit WidthLimitedLineEdit(QWidget* parent = nullptr);
+
+    // Width in pixels that the text may take: the contents rectangle less the text margins and the
+    // cursor's room at both ends.
+    int text_room() const;
+    bool fits(const QString& text) const;
+};
+
+// A multi-line edit box shown one line high: no wrapping, no scroll bars, the view follows the cursor
+// sideways, Enter inserts a line break, Tab moves to the next control. Its text uses "\n" between
+// lines as Qt does; the control object turns that into the platform's CR LF.
+class OneLineTextEdit : public QPlainTextEdit
+{
+    Q_OBJECT
+public:
+    explicit OneLineTextEdit(QWidget* parent = nullptr);
+};
+
+// The spin control: two arrows stacked in a small square, no buddy window and no value of its own.
+// A click on the upper arrow proposes -1, on the lower arrow +1 (the platform's default range runs
+// from 100 down to 0); holding an arrow repeats.
+class UpDownControl : public QWidget
+{
+    Q_OBJECT
+public:
+    explicit UpDownControl(QWidget* parent = nullptr);
+
+    QToolButton* up_arrow() const { return m_up; }
+    QToolButton* down_arrow() const { return m_down; }
+
+signals:
+    void delta_proposed(int delta);
+
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+
+private:
+    QToolButton* m_up;
+    QToolButton* m_down;
+};
+
+} // namespace vorsa::runtime
