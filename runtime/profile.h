@@ -28,7 +28,8 @@ int profile_get_string(const std::string& path, std::string_view section, std::s
 
 // WritePrivateProfileString over a file. The new content is written to a file beside the old one and
 // renamed over it, keeping its permissions, so an interrupted write leaves the old file whole.
-// False when the file cannot be written; the old file then stays as it was.
+// False when the file cannot be written; the old file then stays as it was. A file without write
+// permission counts as read-only and is not replaced; a symbolic link is followed and stays a link.
 bool profile_write_string(const std::string& path, std::string_view section, std::string_view key,
                           std::string_view value);
 
