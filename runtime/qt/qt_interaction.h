@@ -36,7 +36,8 @@ public:
 // The fault report: a message box with the title, the message, an error icon and OK.
 void show_fault_message(const Text& title, const Text& message);
 
-// Installs QtInteraction for the interaction commands and show_fault_message as the fault handler. Needs a QApplication; call once after making it.
+// Installs QtInteraction for the interaction commands and show_fault_message as the fault handler. Needs a
+// QApplication; call once after making it.
 void install_qt_interaction();
 
 } // namespace vorsa::runtime

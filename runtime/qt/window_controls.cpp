@@ -99,6 +99,11 @@ void MainDialog::keyPressEvent(QKeyEvent* event)
     case Qt::Key_Enter:
         if (event->modifiers() & ~Qt::KeypadModifier) break;
         event->accept();
+        // A push button with the focus is the one Enter presses, as in the platform's dialogs.
+        if (auto* button = qobject_cast<QPushButton*>(focusWidget()); button && button->isEnabled()) {
+            button->click();
+            return;
+        }
         deliver_menu_command(command_enter);
         return;
     case Qt::Key_Escape:

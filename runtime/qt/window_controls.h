@@ -35,7 +35,8 @@ using DialogTemplate = std::function<void(QDialog& dialog)>;
 
 // The main window: a dialog without owner, fixed at the form's size, with caption, system menu,
 // minimise and close boxes but no maximise box, centred when first shown, on the button-face colour.
-// Enter and Esc never end it: they arrive as the menu commands 1 and 2. The close box ends it at once.
+// Enter and Esc never end it: they arrive as the menu commands 1 and 2 (Enter on a push button that
+// has the focus presses that button). The close box ends it at once.
 class MainDialog : public QDialog
 {
     Q_OBJECT
