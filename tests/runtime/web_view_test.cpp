@@ -11,10 +11,8 @@
 #include <QWebEnginePage>
 #include <QWebEngineView>
 #include <QWidget>
-
-#include <gtest/gtest.h>
-
 #include <functional>
+#include <gtest/gtest.h>
 #include <optional>
 
 namespace vorsa::runtime {
