@@ -1,0 +1,226 @@
+#include "app/main_window.h"
+
+#include "app/printing.h"
+#include "app/quantity.h"
+#include "app/settings_keys.h"
+#include "online/qt/qt_sources.h"
+#include "runtime/interaction.h"
+#include "runtime/picture.h"
+#include "runtime/qt/drawing_board.h"
+#include "runtime/settings.h"
+#include "runtime/surface.h"
+#include "ui_main_window.h"
+
+#include <QFile>
+#include <mutex>
+
+// The resource file lives in a static library and is linked in only when registered; Qt's macro must
+// be used outside any namespace.
+static void register_resources()
+{
+    Q_INIT_RESOURCE(resources);
+}
+
+namespace vorsa::app {
+
+namespace {
+
+void ensure_resources()
+{
+    static std::once_flag registered;
+    std::call_once(registered, register_resources);
+}
+
+runtime::Bytes resource_bytes(const QString& name)
+{
+    ensure_resources();
+    QFile file(name);
+    if (!file.open(QIODevice::ReadOnly)) return {};
+    const QByteArray data = file.readAll();
+    return runtime::Bytes(data.begin(), data.end());
+}
+
+} // namespace
+
+void main_window_form(QDialog& dialog)
+{
+    Ui::MainWindowForm form;
+    form.setupUi(&dialog);
+}
+
+QIcon program_icon()
+{
+    ensure_resources();
+    QIcon icon;
+    for (int size : {16, 32, 48})
+        icon.addFile(QStringLiteral(":/icons/vorsa-receipt-%1.png").arg(size), QSize(size, size));
+    return icon;
+}
+
+runtime::Bytes title_picture()
+{
+    return resource_bytes(QStringLiteral(":/title.jpg"));
+}
+
+MainWindow::MainWindow(std::string settings_path, StartOptions options)
+    : m_settings_path(std::move(settings_path)), m_options(std::move(options)),
+      m_board(new runtime::DrawingBoard),
+      m_lists(ListControls{m_controls.brand_box, m_controls.shop_box, m_controls.printer_box,
+                           m_controls.product_edit, m_controls.size_edit, m_controls.price_edit,
+                           m_controls.clerk_edit, m_controls.address_edit, m_controls.brand_menu,
+                           m_controls.history_menu},
+              m_settings_path)
+{
+}
+
+// The board and the notice view are children of the window once it exists and go with it; a board
+// that never got its window is ours to delete.
+MainWindow::~MainWindow()
+{
+    delete m_board;
+}
+
+void MainWindow::on_window_created(runtime::MainDialog& window)
+{
+    // The menus appear over this window and report their choice to it.
+    m_window = &window;
+    m_controls.brand_menu.set_owner(&window);
+    m_controls.history_menu.set_owner(&window);
+
+    window.set_window_icon(program_icon());
+    bind_controls(window);
+    m_controls.quantity_spin.on_delta([this](int delta) { step_quantity(m_controls.quantity_edit, delta); });
+    m_controls.date_edit.set_control_text(make_date_text(m_options.today()));
+
+    m_controls.print_button.on_click([this] {
+        if (m_options.printer) print_receipt(m_lists, *m_options.printer, m_record, m_lines);
+    });
+    m_controls.add_preview_button.on_click([this] { add_line(); });
+    m_controls.clear_button.on_click([this] { clear_lines(); });
+    m_controls.remove_shop_button.on_click([this] { m_lists.remove_shop(); });
+    m_controls.settings_button.on_click([this] { m_lists.show_brand_menu(); });
+    m_controls.history_button.on_click([this] { m_lists.show_history_menu(); });
+    m_controls.printer_box.on_selection_changed([this] { m_lists.remember_printer(); });
+    window.on_menu_command_event([this](int id) { m_lists.on_menu_command(id); });
+
+    show_title_picture(window);
+
+    online::OnlineBrands brands;
+    run_online_refresh(window, brands);
+
+    const runtime::Text ticked = runtime::read_setting(m_settings_path, section_print, key_ticked_brands);
+    m_lists.load_remembered_values(m_options.printers ? m_options.printers
+                                                      : PrinterNameSource([](TextList&) { return 0; }));
+    m_lists.rebuild_history_menu({});
+    m_lists.build_brand_lists(std::move(brands.brand_names), std::move(brands.brand_logos), ticked);
+}
+
+void MainWindow::bind_controls(runtime::MainDialog& window)
+{
+    WindowControls& c = m_controls;
+    c.product_edit.bind_control(&window, 1001);
+    c.size_edit.bind_control(&window, 1008);
+    c.price_edit.bind_control(&window, 1012);
+    c.quantity_edit.bind_control(&window, 1011);
+    c.shop_box.bind_control(&window, 1018);
+    c.date_edit.bind_control(&window, 1019);
+    c.clerk_edit.bind_control(&window, 1021);
+    c.address_edit.bind_control(&window, 1028);
+    c.quantity_spin.bind_control(&window, 1029);
+    c.brand_box.bind_control(&window, 1004);
+    c.printer_box.bind_control(&window, 1007);
+    c.add_preview_button.bind_control(&window, 1030);
+    c.print_button.bind_control(&window, 1002);
+    c.clear_button.bind_control(&window, 1032);
+    c.remove_shop_button.bind_control(&window, 1031);
+    c.settings_button.bind_control(&window, 1022);
+    c.history_button.bind_control(&window, 1024);
+}
+
+void MainWindow::show_title_picture(runtime::MainDialog& window)
+{
+    m_board->create_board(&window, preview_left, preview_top, preview_width, preview_height);
+    m_board->set_auto_redraw(true);
+    m_board->set_mapping_mode(runtime::mapping_pixels);
+    if (const auto title = runtime::picture_from_bytes(title_picture()))
+        m_board->draw_picture(*title, 0, 0, preview_width, preview_height);
+}
+
+void MainWindow::run_online_refresh(runtime::MainDialog& window, online::OnlineBrands& brands)
+{
+    // A fetched notice page takes the preview's place until the first preview.
+    online::QtOnlineSources sources([this, &window](const runtime::Text& page) {
+        if (!m_options.notice_view) return;
+        m_board->set_visible(false);
+        m_notice_view = m_options.notice_view(&window, page);
+        if (!m_notice_view) m_board->set_visible(true);
+    });
+    brands =
+        online::online_refresh(sources, m_settings_path, m_options.server_address, online::builtin_logos());
+}
+
+void MainWindow::add_line()
+{
+    m_board->set_visible(true);
+    const receipt::LineInput input{
+        m_controls.product_edit.get_control_text(), m_controls.size_edit.get_control_text(),
+        m_controls.price_edit.get_control_text(), m_controls.quantity_edit.get_control_text()};
+    const receipt::AddOutcome outcome = receipt::add_line(m_lines, input);
+    switch (outcome.result) {
+    case receipt::AddResult::ignored:
+        return;
+    case receipt::AddResult::table_full:
+        runtime::message_box(receipt::table_full_message(), runtime::mb_ok, receipt::table_full_caption());
+        return;
+    case receipt::AddResult::added:
+        break;
+    }
+    m_lists.rebuild_history_menu(outcome.history_entry);
+    receipt::refresh_preview(*this);
+}
+
+void MainWindow::clear_lines()
+{
+    m_lines.clear();
+    receipt::refresh_preview(*this);
+}
+
+runtime::DrawingSurface& MainWindow::board()
+{
+    return *m_board;
+}
+
+void MainWindow::set_board_visible(bool shown)
+{
+    m_board->set_visible(shown);
+}
+
+bool MainWindow::web_view_visible() const
+{
+    return m_notice_view && m_notice_view->is_visible();
+}
+
+void MainWindow::set_web_view_visible(bool shown)
+{
+    if (m_notice_view) m_notice_view->set_visible(shown);
+}
+
+receipt::ReceiptFields MainWindow::receipt_fields() const
+{
+    const WindowControls& c = m_controls;
+    return {c.shop_box.get_control_text(),     c.clerk_edit.get_control_text(),
+            c.address_edit.get_control_text(), c.date_edit.get_control_text(),
+            c.brand_box.get_control_text(),    c.brand_box.get_selection()};
+}
+
+int start_program(const StartOptions& options)
+{
+    const std::string settings_path = current_settings_path();
+    mark_hidden(settings_path);
+    MainWindow program(settings_path, options);
+    runtime::run_main_dialog(main_window_form,
+                             [&program](runtime::MainDialog& window) { program.on_window_created(window); });
+    return 0;
+}
+
+} // namespace vorsa::app

@@ -1,0 +1,110 @@
+#include "app/startup.h"
+
+#include "app/settings_keys.h"
+
+#include <cstdio>
+#include <ctime>
+#include <fstream>
+#include <iterator>
+#include <string_view>
+#include <system_error>
+
+namespace vorsa::app {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr std::string_view hidden_list_name = ".hidden";
+
+// The directory's name without trailing spaces and ideographic spaces (U+3000, in UTF-8).
+std::string without_trailing_blanks(std::string name)
+{
+    constexpr std::string_view ideographic_space = "\xE3\x80\x80";
+    for (;;) {
+        if (!name.empty() && name.back() == ' ') {
+            name.pop_back();
+        } else if (name.size() >= ideographic_space.size() && name.ends_with(ideographic_space)) {
+            name.resize(name.size() - ideographic_space.size());
+        } else {
+            return name;
+        }
+    }
+}
+
+bool lists_name(std::string_view listing, std::string_view name)
+{
+    while (!listing.empty()) {
+        const std::size_t end = listing.find('\n');
+        std::string_view line = listing.substr(0, end);
+        if (line.ends_with('\r')) line.remove_suffix(1);
+        if (line == name) return true;
+        if (end == std::string_view::npos) break;
+        listing.remove_prefix(end + 1);
+    }
+    return false;
+}
+
+} // namespace
+
+std::string settings_path_in(const fs::path& directory)
+{
+    std::string name = directory.string();
+    const std::string trimmed = without_trailing_blanks(name);
+    // On the platform the program came from a directory's name cannot end in blanks, so dropping them
+    // only ever removed padding. Here they can be part of the name, and dropping them would put the
+    // settings into another directory (or none).
+    std::error_code error;
+    if (!trimmed.empty() && trimmed != name && fs::equivalent(trimmed, name, error)) name = trimmed;
+    if (!name.empty() && name.back() != '/') name += '/';
+    return name + std::string(settings_file_name);
+}
+
+std::string current_settings_path()
+{
+    std::error_code error;
+    const fs::path directory = fs::current_path(error);
+    if (error || directory.empty()) return std::string(settings_file_name);
+    return settings_path_in(directory);
+}
+
+bool mark_hidden(const std::string& settings_path)
+{
+    std::error_code error;
+    const fs::path file(settings_path);
+    if (!fs::is_regular_file(file, error)) return false;
+    const fs::path listing_path = file.parent_path() / hidden_list_name;
+    const std::string name = file.filename().string();
+
+    std::string listing;
+    if (fs::exists(listing_path, error)) {
+        if (!fs::is_regular_file(listing_path, error)) return false;
+        std::ifstream in(listing_path, std::ios::binary);
+        if (!in) return false;
+        listing.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+        if (lists_name(listing, name)) return false;
+    }
+    // Appending leaves every entry already listed untouched.
+    std::ofstream out(listing_path, std::ios::binary | std::ios::app);
+    if (!listing.empty() && listing.back() != '\n') out << '\n';
+    out << name << '\n';
+    out.close();
+    return static_cast<bool>(out);
+}
+
+LocalDate local_today()
+{
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    return {local.tm_year + 1900, local.tm_mon + 1, local.tm_mday};
+}
+
+runtime::Text make_date_text(const LocalDate& date)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "%d-%02d-%02d", date.year, date.month, date.day);
+    return text;
+}
+
+} // namespace vorsa::app

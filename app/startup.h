@@ -1,0 +1,43 @@
+#pragma once
+// What start-up needs besides the window: where the settings file lies, marking it hidden, and the
+// date text the window opens with.
+
+#include "runtime/text.h"
+
+#include <filesystem>
+#include <string>
+
+namespace vorsa::app {
+
+// The settings file in `directory`. Trailing blanks (spaces and ideographic spaces) are dropped from
+// the directory's name unless they are part of the directory's real name, so the file always lies in
+// the directory given. No length limit.
+std::string settings_path_in(const std::filesystem::path& directory);
+
+// The settings file in the current directory; "dy.cfg" relative to it when the system cannot name the
+// current directory.
+std::string current_settings_path();
+
+// Lists the settings file's name once in the ".hidden" file of its directory (desktop file managers
+// hide the names listed there), only when the settings file exists. Entries already in ".hidden" are
+// kept as they are. True when the name was added.
+bool mark_hidden(const std::string& settings_path);
+
+struct LocalDate
+{
+    int year = 0;
+    int month = 0; // 1..12
+    int day = 0;   // 1..31
+};
+
+// Today's date on the local clock.
+LocalDate local_today();
+
+// Year, month and day with "-" between them, month and day with two digits: 2015-03-05.
+runtime::Text make_date_text(const LocalDate& date);
+inline runtime::Text make_date_text()
+{
+    return make_date_text(local_today());
+}
+
+} // namespace vorsa::app
