@@ -42,6 +42,9 @@ inline constexpr int response_header_capacity = 1024;
 // Content-Type and Content-Length are appended to this very variable. `body` is sent only by a POST.
 // `response_headers`, when given, receives the status line and header lines each ending in CR LF and
 // a final CR LF, or response_header_capacity blanks when nothing came or the block does not fit.
+// A URL without a host, or with a port outside 1..65535, makes no request: the result is empty and
+// only the method is settled. Bytes a request line cannot carry (GBK, blanks, controls, "#") are sent
+// percent-escaped; Qt sends escapes of unreserved characters ("%2D") as the characters themselves.
 Bytes http_request_bytes(const Text& url, Text& method, const std::optional<Text>& proxy, Text& headers,
                          const Text& body, Text* response_headers = nullptr,
                          const HttpSettings& settings = {});
