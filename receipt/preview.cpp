@@ -1,16 +1,20 @@
 #include "receipt/preview.h"
 
+#include "qr/qr_encoder.h"
 #include "receipt/layout.h"
+#include "runtime/gbk.h"
 #include "runtime/interaction.h"
 #include "runtime/picture.h"
+#include "runtime/surface.h"
 
 namespace vorsa::receipt {
 
 Bytes qr_symbol_picture(const Text& code_text)
 {
-    // No QR encoder is linked yet: no symbol, so the preview and the print carry no code.
-    (void)code_text;
-    return {};
+    // One encoder for the whole run; the input form 1 encodes the GBK bytes as they are.
+    static qr::QrEncoder encoder(runtime::utf8_from_gbk);
+    encoder.qr_encode(code_text, 1, 0, 1, -1, runtime::colour_black, runtime::colour_white);
+    return encoder.qr_picture();
 }
 
 Bytes make_code_picture(const Text& code_text)

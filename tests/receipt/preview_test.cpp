@@ -165,22 +165,33 @@ TEST_F(PreviewTest, NoSelectedBrandDrawsNoLogo)
     }
 }
 
-TEST(CodePicture, IsAlwaysABmpAndDecodesOnlyWithASymbol)
+TEST(CodePicture, AVersionOneSymbolBecomes300By300Pixels)
 {
     const Text text = "正品 adidas"_gbk;
-    const Bytes code = make_code_picture(text);
     const auto symbol = runtime::picture_from_bytes(qr_symbol_picture(text));
-    const auto picture = runtime::picture_from_bytes(code);
-    if (!symbol) {
-        // No symbol: the 0 x 0 picture, which draws nothing.
-        EXPECT_EQ(code, runtime::fit_picture({}, 300, 300));
-        EXPECT_FALSE(picture);
-        return;
-    }
+    ASSERT_TRUE(symbol);
+    // 21 modules and a light border of 4 on each side, one pixel per module.
+    EXPECT_EQ(symbol->width, 29);
+    EXPECT_EQ(symbol->height, 29);
+
+    const auto picture = runtime::picture_from_bytes(make_code_picture(text));
     ASSERT_TRUE(picture);
     EXPECT_EQ(picture->width, code_picture_side);
     EXPECT_EQ(picture->height, code_picture_side);
-    EXPECT_EQ(code, runtime::bitmap_to_bmp(runtime::stretch_bitmap(*symbol, 300, 300)));
+    // Along the diagonal through the top-left finder pattern, each module about 10.3 pixels: border
+    // light, outer ring dark, gap light, centre dark, gap light, outer ring dark.
+    const std::uint32_t dark = 0xFF000000, light = 0xFFFFFFFF;
+    const std::pair<int, std::uint32_t> diagonal[] = {{20, light}, {45, dark}, {55, light}, {77, dark}, {97, light}, {105, dark}};
+    for (auto [at, colour] : diagonal) EXPECT_EQ(picture->pixel(at, at), colour) << at;
+}
+
+TEST(CodePicture, NoSymbolGivesThePictureOfNothing)
+{
+    // Far beyond what version 40 holds: the encoder makes no picture and the code is left out.
+    const Text too_long(8000, '7');
+    EXPECT_TRUE(qr_symbol_picture(too_long).empty());
+    EXPECT_EQ(make_code_picture(too_long), runtime::fit_picture({}, 300, 300));
+    EXPECT_FALSE(runtime::picture_from_bytes(make_code_picture(too_long)));
 }
 
 } // namespace

@@ -124,6 +124,32 @@ TEST_F(RenderTest, PreviewMatchesTheReferencePicture)
     EXPECT_LT(differing_share(rendered, reference, 48), 0.005);
 }
 
+TEST_F(RenderTest, ThePreviewsCodeReadsBackAsTheCodeText)
+{
+    if (QStandardPaths::findExecutable(QStringLiteral("ZXingReader")).isEmpty())
+        GTEST_SKIP() << "ZXingReader (zxing-cpp-tools) is not installed";
+    QWidget window;
+    runtime::DrawingBoard board;
+    board.create_board(&window, 180, 8, 340, 400);
+    board.set_auto_redraw(true);
+    const ReceiptLines lines = sample_lines();
+    draw_receipt_preview(board, sample_record(lines), lines);
+
+    QTemporaryDir directory;
+    const QString path = directory.filePath(QStringLiteral("preview.png"));
+    ASSERT_TRUE(board.off_screen_copy().save(path));
+    QProcess reader;
+    reader.start(QStringLiteral("ZXingReader"), {path});
+    ASSERT_TRUE(reader.waitForFinished(30000));
+    const QString output = QString::fromLatin1(reader.readAllStandardOutput());
+    const auto bytes = QRegularExpression(QStringLiteral("\\nBytes:\\s+([0-9A-F ]+)\\n")).match(output);
+    ASSERT_TRUE(bytes.hasMatch()) << output.toStdString();
+    // The symbol carries the GBK bytes of the code text, 84 x 84 pixels on the board.
+    const Text code_text = make_code_text("adidas"_gbk, lines);
+    EXPECT_EQ(QByteArray::fromHex(bytes.captured(1).toLatin1()),
+              QByteArray(code_text.data(), static_cast<qsizetype>(code_text.size())));
+}
+
 // Text of a PDF through pdftotext, with word boxes when `boxes` is set; empty when poppler is missing.
 QString pdf_text(const QString& pdf, bool boxes)
 {
