@@ -16,7 +16,7 @@ packages=(
   # the Song face the receipt is set in
   fonts-noto-cjk
   # printing tests and pictures
-  cups cups-client cups-bsd printer-driver-cups-pdf poppler-utils xvfb xauth
+  cups cups-client cups-bsd libcups2-dev printer-driver-cups-pdf poppler-utils xvfb xauth
 )
 
 missing=()

@@ -3,5 +3,59 @@ export QT_QPA_PLATFORM=offscreen
 # The web view's sandbox refuses to run as root.
 if [ "$(id -u)" -eq 0 ]; then export QTWEBENGINE_DISABLE_SANDBOX=1; fi
 
-start_test_services() { :; }
-stop_test_services() { :; }
+# The printing tests print through the local CUPS spooler on a queue whose driver (scripts/test-printer.ppd)
+# takes custom page sizes and passes the spooler's PDF on unchanged, and whose device is a TCP socket on
+# 127.0.0.1 where the tests receive each printed document. A raw queue, whose driver reports no
+# resolution, checks the fallback resolution. The spooler is started here only when it is not running,
+# and stopped again only then; queues this script added are removed again.
+export VORSA_TEST_PRINTER=vorsa-test
+export VORSA_TEST_PRINTER_PORT=39109
+export VORSA_TEST_PRINTER_NO_RESOLUTION=vorsa-test-raw
+vorsa_cupsd_pid=""
+vorsa_added_queues=()
+vorsa_scripts_dir="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
+
+vorsa_as_root() { if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi; }
+# lpadmin warns that drivers and raw queues are deprecated; the queues work all the same.
+vorsa_lpadmin() { vorsa_as_root lpadmin "$@" 2> >(grep -v 'deprecated' >&2); }
+# lpstat -r exits with 0 either way; only its text tells.
+vorsa_spooler_running() { lpstat -r 2>/dev/null | grep -q 'is running'; }
+
+start_print_spooler() {
+    if ! vorsa_spooler_running; then
+        vorsa_as_root mkdir -p /run/cups
+        # Started straight from this shell, so that $! is the spooler (or the sudo in front of it).
+        if [ "$(id -u)" -eq 0 ]; then
+            /usr/sbin/cupsd -f >/dev/null 2>&1 &
+        else
+            sudo /usr/sbin/cupsd -f >/dev/null 2>&1 &
+        fi
+        vorsa_cupsd_pid=$!
+        for _ in $(seq 100); do vorsa_spooler_running && break; sleep 0.1; done
+        if ! vorsa_spooler_running; then echo "test-env: cupsd did not start" >&2; return 1; fi
+    fi
+    local queue
+    for queue in "$VORSA_TEST_PRINTER" "$VORSA_TEST_PRINTER_NO_RESOLUTION"; do
+        lpstat -p "$queue" >/dev/null 2>&1 || vorsa_added_queues+=("$queue")
+    done
+    # Nobody listens between test runs: the device gives up after 5 s and the job is dropped, so a job
+    # left over from an interrupted run never blocks the queue.
+    vorsa_lpadmin -p "$VORSA_TEST_PRINTER" -E -v "socket://127.0.0.1:$VORSA_TEST_PRINTER_PORT/?contimeout=5&snmp=false" \
+        -P "$vorsa_scripts_dir/test-printer.ppd" -o printer-error-policy=abort-job
+    vorsa_lpadmin -p "$VORSA_TEST_PRINTER_NO_RESOLUTION" -E -v "socket://127.0.0.1:$VORSA_TEST_PRINTER_PORT" -m raw
+    cancel -a "$VORSA_TEST_PRINTER" 2>/dev/null || true
+}
+
+stop_print_spooler() {
+    local queue
+    for queue in "${vorsa_added_queues[@]}"; do vorsa_lpadmin -x "$queue" || true; done
+    vorsa_added_queues=()
+    if [ -n "$vorsa_cupsd_pid" ]; then
+        vorsa_as_root kill "$vorsa_cupsd_pid" 2>/dev/null || true
+        wait "$vorsa_cupsd_pid" 2>/dev/null || true
+        vorsa_cupsd_pid=""
+    fi
+}
+
+start_test_services() { start_print_spooler; }
+stop_test_services() { stop_print_spooler; }

@@ -1,0 +1,254 @@
+#include "print_support.h"
+
+#include <array>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <regex>
+#include <sstream>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace vorsa::test {
+
+namespace {
+
+std::string run_command(const std::string& command)
+{
+    std::string output;
+    FILE* pipe = ::popen(command.c_str(), "r");
+    if (!pipe) return output;
+    std::array<char, 4096> chunk;
+    while (std::size_t n = std::fread(chunk.data(), 1, chunk.size(), pipe)) output.append(chunk.data(), n);
+    ::pclose(pipe);
+    return output;
+}
+
+std::string quoted(const std::filesystem::path& file) { return "'" + file.string() + "'"; }
+
+// Reads one connection to its end; a sender that stalls for 10 s gets what it sent so far.
+std::string read_document(int connection)
+{
+    std::string document;
+    std::array<char, 65536> chunk;
+    pollfd wait{connection, POLLIN, 0};
+    while (::poll(&wait, 1, 10000) > 0) {
+        const ssize_t n = ::recv(connection, chunk.data(), chunk.size(), 0);
+        if (n <= 0) break;
+        document.append(chunk.data(), static_cast<std::size_t>(n));
+    }
+    return document;
+}
+
+struct Jobs
+{
+    cups_job_t* list = nullptr;
+    int count = 0;
+    explicit Jobs(const std::string& queue)
+    {
+        count = cupsGetJobs2(CUPS_HTTP_DEFAULT, &list, queue.c_str(), 0, CUPS_WHICHJOBS_ALL);
+    }
+    ~Jobs() { cupsFreeJobs(count, list); }
+};
+
+} // namespace
+
+DocumentReceiver::DocumentReceiver(int port)
+{
+    m_socket = ::socket(AF_INET, SOCK_STREAM, 0);
+    if (m_socket < 0) return;
+    const int on = 1;
+    ::setsockopt(m_socket, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<std::uint16_t>(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (::bind(m_socket, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || ::listen(m_socket, 4) != 0) {
+        ::close(m_socket);
+        m_socket = -1;
+        return;
+    }
+    m_thread = std::thread([this] { serve(); });
+}
+
+DocumentReceiver::~DocumentReceiver()
+{
+    m_stop = true;
+    if (m_thread.joinable()) m_thread.join();
+    if (m_socket >= 0) ::close(m_socket);
+}
+
+void DocumentReceiver::serve()
+{
+    while (!m_stop) {
+        pollfd wait{m_socket, POLLIN, 0};
+        if (::poll(&wait, 1, 50) <= 0) continue;
+        const int connection = ::accept(m_socket, nullptr, nullptr);
+        if (connection < 0) continue;
+        std::string document = read_document(connection);
+        ::close(connection);
+        {
+            std::lock_guard lock(m_mutex);
+            m_documents.push_back(std::move(document));
+        }
+        m_arrived.notify_all();
+    }
+}
+
+std::size_t DocumentReceiver::count() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_documents.size();
+}
+
+std::vector<std::string> DocumentReceiver::wait_for(std::size_t count, std::chrono::milliseconds timeout)
+{
+    std::unique_lock lock(m_mutex);
+    m_arrived.wait_for(lock, timeout, [&] { return m_documents.size() >= count; });
+    return m_documents;
+}
+
+std::set<int> job_ids(const std::string& queue)
+{
+    const Jobs jobs(queue);
+    std::set<int> ids;
+    for (int i = 0; i < jobs.count; ++i) ids.insert(jobs.list[i].id);
+    return ids;
+}
+
+std::set<int> jobs_added(const std::string& queue, const std::set<int>& before)
+{
+    std::set<int> added;
+    for (int id : job_ids(queue))
+        if (!before.count(id)) added.insert(id);
+    return added;
+}
+
+std::optional<ipp_jstate_t> job_state(const std::string& queue, int id)
+{
+    const Jobs jobs(queue);
+    for (int i = 0; i < jobs.count; ++i)
+        if (jobs.list[i].id == id) return jobs.list[i].state;
+    return std::nullopt;
+}
+
+std::optional<ipp_jstate_t> wait_for_job_end(const std::string& queue, int id, std::chrono::milliseconds timeout)
+{
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    for (;;) {
+        const auto state = job_state(queue, id);
+        if (state && *state > IPP_JSTATE_STOPPED) return state;
+        if (std::chrono::steady_clock::now() > deadline) return std::nullopt;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+}
+
+JobAttributes::JobAttributes(int id)
+{
+    ipp_t* request = ippNewRequest(IPP_OP_GET_JOB_ATTRIBUTES);
+    const std::string uri = "ipp://localhost/jobs/" + std::to_string(id);
+    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "job-uri", nullptr, uri.c_str());
+    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr, cupsUser());
+    m_response = cupsDoRequest(CUPS_HTTP_DEFAULT, request, "/jobs/");
+}
+
+JobAttributes::~JobAttributes() { ippDelete(m_response); }
+
+bool JobAttributes::has(const char* name) const
+{
+    return ippFindAttribute(m_response, name, IPP_TAG_ZERO) != nullptr;
+}
+
+std::string JobAttributes::text(const char* name) const
+{
+    ipp_attribute_t* attribute = ippFindAttribute(m_response, name, IPP_TAG_ZERO);
+    if (!attribute) return {};
+    const ipp_tag_t tag = ippGetValueTag(attribute);
+    if (tag == IPP_TAG_ENUM || tag == IPP_TAG_INTEGER) return std::to_string(ippGetInteger(attribute, 0));
+    const char* value = ippGetString(attribute, 0, nullptr);
+    return value ? value : "";
+}
+
+void write_file(const std::filesystem::path& file, const std::string& bytes)
+{
+    std::ofstream out(file, std::ios::binary);
+    out << bytes;
+}
+
+std::string squeezed(const std::string& text)
+{
+    std::string result;
+    for (char c : text)
+        if (c != ' ' && c != '\n' && c != '\r' && c != '\f' && c != '\t') result += c;
+    return result;
+}
+
+PdfFacts inspect_pdf(const std::filesystem::path& file)
+{
+    PdfFacts facts;
+    const std::string info = run_command("pdfinfo " + quoted(file) + " 2>/dev/null");
+    std::smatch match;
+    if (std::regex_search(info, match, std::regex(R"(Pages:\s+(\d+))"))) facts.pages = std::stoi(match[1]);
+    if (std::regex_search(info, match, std::regex(R"(Page size:\s+([\d.]+) x ([\d.]+) pts)"))) {
+        facts.width = std::stod(match[1]);
+        facts.height = std::stod(match[2]);
+    }
+    facts.text = squeezed(run_command("pdftotext -enc UTF-8 " + quoted(file) + " - 2>/dev/null"));
+    return facts;
+}
+
+GreyPage render_page(const std::filesystem::path& pdf, int dpi)
+{
+    GreyPage page;
+    const std::string pgm =
+        run_command("pdftoppm -gray -singlefile -r " + std::to_string(dpi) + " " + quoted(pdf) + " 2>/dev/null");
+    std::istringstream in(pgm);
+    std::string magic;
+    int maximum = 0;
+    in >> magic >> page.width >> page.height >> maximum;
+    if (magic != "P5" || maximum != 255 || page.width <= 0 || page.height <= 0) return {};
+    in.get(); // the single blank after the header
+    page.pixels.resize(static_cast<std::size_t>(page.width) * static_cast<std::size_t>(page.height));
+    in.read(reinterpret_cast<char*>(page.pixels.data()), static_cast<std::streamsize>(page.pixels.size()));
+    if (in.gcount() != static_cast<std::streamsize>(page.pixels.size())) return {};
+    return page;
+}
+
+Resemblance resemblance(const GreyPage& candidate, const GreyPage& a, const GreyPage& b)
+{
+    Resemblance result;
+    if (a.width != b.width || a.height != b.height || candidate.pixels.empty()) return result;
+    const auto at = [](const GreyPage& page, int x, int y) {
+        if (x < 0 || y < 0 || x >= page.width || y >= page.height) return 255;
+        return static_cast<int>(page.pixels[static_cast<std::size_t>(y) * page.width + x]);
+    };
+    // The spooler may trim the page by a fraction of a point (it sizes custom paper in whole points):
+    // the candidate is matched at the few-pixel offset where it looks most like `a`.
+    long best = -1;
+    int best_dx = 0, best_dy = 0;
+    for (int dy = -4; dy <= 4; ++dy) {
+        for (int dx = -2; dx <= 2; ++dx) {
+            long sum = 0;
+            for (int y = 0; y < a.height; y += 2)
+                for (int x = 0; x < a.width; x += 2) sum += std::abs(at(candidate, x + dx, y + dy) - at(a, x, y));
+            if (best < 0 || sum < best) best = sum, best_dx = dx, best_dy = dy;
+        }
+    }
+    constexpr int apart = 85;
+    for (int y = 0; y < a.height; ++y) {
+        for (int x = 0; x < a.width; ++x) {
+            const int pa = at(a, x, y), pb = at(b, x, y), pc = at(candidate, x + best_dx, y + best_dy);
+            if (std::abs(pa - pb) <= apart) continue;
+            ++result.differing;
+            if (std::abs(pc - pa) > apart) ++result.wrong_against_a;
+            if (std::abs(pc - pb) > apart) ++result.wrong_against_b;
+        }
+    }
+    return result;
+}
+
+} // namespace vorsa::test

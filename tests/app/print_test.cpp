@@ -1,0 +1,519 @@
+// Printing for real: receipts go through the CUPS spooler to a test queue whose device is a TCP socket
+// on 127.0.0.1, where the tests receive each printed document as the spooler sends it (the PDF after
+// the spooler's pdftopdf filter) and read it back with pdfinfo, pdftotext and pdftoppm.
+// scripts/test-env.sh starts the spooler and sets up the queues; without them (a developer build
+// without cupsd) the tests skip.
+//
+//   VORSA_TEST_PRINTER                 the queue: custom sizes, PDF passed through, 300 dpi
+//   VORSA_TEST_PRINTER_PORT            the port of its device on 127.0.0.1
+//   VORSA_TEST_PRINTER_NO_RESOLUTION   a queue whose driver reports no resolution
+
+#include "app/lists.h"
+#include "app/printing.h"
+#include "app/settings_keys.h"
+#include "print_support.h"
+#include "receipt/layout.h"
+#include "receipt/model.h"
+#include "receipt/print.h"
+#include "runtime/gbk.h"
+#include "runtime/memory_controls.h"
+#include "runtime/qt/page_surface.h"
+#include "runtime/qt/printer.h"
+#include "runtime/qt/qt_platform.h"
+#include "runtime/settings.h"
+#include "runtime/surface.h"
+
+#include <QBuffer>
+#include <QGuiApplication>
+#include <QPageLayout>
+#include <QPainter>
+#include <QPdfWriter>
+
+#include <cups/cups.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <unistd.h>
+
+namespace vorsa::app {
+namespace {
+
+using namespace runtime::literals;
+using namespace std::chrono_literals;
+namespace fs = std::filesystem;
+using test::PdfFacts;
+
+// Text and pages need a GUI application (fonts); the offscreen platform does without a display.
+class QtEnvironment : public ::testing::Environment
+{
+public:
+    void SetUp() override
+    {
+        static int argc = 1;
+        static char name[] = "app_print_tests";
+        static char* argv[] = {name, nullptr};
+        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+        m_application = std::make_unique<QGuiApplication>(argc, argv);
+        runtime::install_qt_platform();
+    }
+    void TearDown() override { m_application.reset(); }
+
+private:
+    std::unique_ptr<QGuiApplication> m_application;
+};
+const auto* const qt_environment = ::testing::AddGlobalTestEnvironment(new QtEnvironment);
+
+std::string environment(const char* name)
+{
+    const char* value = std::getenv(name);
+    return value ? value : "";
+}
+
+// The resolution the test queue's driver reports.
+constexpr int printer_dpi = 300;
+
+// Text compared in compatibility form: the extracted text may name a glyph that two code points share
+// by the other one (a Kangxi radical for the ideograph 日, say), and full-width signs by their ASCII forms.
+std::string comparable(const std::string& utf8_text)
+{
+    return test::squeezed(QString::fromUtf8(utf8_text).normalized(QString::NormalizationForm_KC).toStdString());
+}
+std::string utf8(const runtime::Text& gbk) { return comparable(runtime::utf8_from_gbk(gbk)); }
+
+PdfFacts inspect(const fs::path& file)
+{
+    PdfFacts facts = test::inspect_pdf(file);
+    facts.text = comparable(facts.text);
+    return facts;
+}
+
+// The receipt drawn straight onto a 120 x 140 mm PDF page, without printer or spooler: what the page
+// should look like.
+std::string reference_page(const receipt::ReceiptData& data, const receipt::ReceiptLines& lines, int dpi)
+{
+    QByteArray output;
+    QBuffer buffer(&output);
+    buffer.open(QIODevice::WriteOnly);
+    {
+        QPdfWriter writer(&buffer);
+        writer.setResolution(dpi);
+        writer.setPageLayout(QPageLayout(QPageSize(QSizeF(120, 140), QPageSize::Millimeter), QPageLayout::Portrait,
+                                         QMarginsF(0, 0, 0, 0), QPageLayout::Millimeter));
+        QPainter painter(&writer);
+        runtime::PageSurface surface;
+        surface.attach(writer, painter, dpi);
+        surface.set_mapping_mode(runtime::mapping_tenth_mm);
+        receipt::draw_receipt_print(surface, data, lines);
+        surface.detach();
+    }
+    return output.toStdString();
+}
+
+class PrintingTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        queue = environment("VORSA_TEST_PRINTER");
+        const std::string port = environment("VORSA_TEST_PRINTER_PORT");
+        if (queue.empty() || port.empty())
+            GTEST_SKIP() << "no CUPS test queue configured: scripts/test.sh starts cupsd and sets "
+                            "VORSA_TEST_PRINTER and VORSA_TEST_PRINTER_PORT (see scripts/test-env.sh)";
+        cups_dest_t* dest = cupsGetNamedDest(CUPS_HTTP_DEFAULT, queue.c_str(), nullptr);
+        ASSERT_NE(dest, nullptr) << "VORSA_TEST_PRINTER names " << queue << ", which the spooler does not know";
+        cupsFreeDests(1, dest);
+        receiver = std::make_unique<test::DocumentReceiver>(std::stoi(port));
+        ASSERT_TRUE(receiver->listening()) << "cannot listen on 127.0.0.1:" << port;
+
+        m_directory = fs::temp_directory_path() / ("vorsa_print_" + std::to_string(::getpid()) + "_" +
+                                                   ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(m_directory);
+        fs::create_directories(m_directory);
+        settings = (m_directory / "dy.cfg").string();
+        start_program(runtime::gbk_from_utf8(queue));
+    }
+    void TearDown() override
+    {
+        if (!m_directory.empty() && !std::getenv("VORSA_KEEP")) fs::remove_all(m_directory);
+    }
+
+    // The lists as a start finds them, with `printer` remembered as the chosen printer, and the
+    // window's shop, clerk and address filled in.
+    void start_program(const runtime::Text& printer)
+    {
+        fs::remove(settings);
+        runtime::write_setting(settings, section_dayinji, key_printer, printer);
+        lists = std::make_unique<Lists>(ListControls{brand_box, shop_box, printer_box, product_edit, size_edit,
+                                                     price_edit, clerk_edit, address_edit, brand_menu,
+                                                     history_menu},
+                                        settings);
+        printer_box.clear_items();
+        lists->load_remembered_values(runtime::list_printers);
+        shop_box.set_control_text("新世界百货"_gbk);
+        clerk_edit.set_control_text("店员甲"_gbk);
+        address_edit.set_control_text("新世界百货购物广场店"_gbk);
+    }
+
+    // What a preview build after adding the lines leaves in the record.
+    void preview(const std::vector<receipt::LineInput>& inputs)
+    {
+        for (const auto& input : inputs)
+            ASSERT_EQ(receipt::add_line(lines, input).result, receipt::AddResult::added);
+        receipt::ReceiptFields fields;
+        fields.shop_name = shop_box.get_control_text();
+        fields.clerk_name = clerk_edit.get_control_text();
+        fields.shop_address = address_edit.get_control_text();
+        fields.sale_date = "2014-10-06";
+        runtime::Text code_text;
+        data = receipt::collect_receipt_data(fields, lines, {}, code_text);
+    }
+
+    // Presses "开始打印"; the jobs the press added to the test queue.
+    std::set<int> press_print()
+    {
+        const auto before = test::job_ids(queue);
+        print_receipt(*lists, printer, data, lines);
+        return test::jobs_added(queue, before);
+    }
+
+    // Waits for the job to finish; the documents the printer has received by then.
+    std::vector<std::string> printed_after(int job_id, std::size_t expected_documents)
+    {
+        EXPECT_EQ(test::wait_for_job_end(queue, job_id, 30s), IPP_JSTATE_COMPLETED) << "job " << job_id;
+        return receiver->wait_for(expected_documents, 5s);
+    }
+
+    fs::path keep(const std::string& bytes, const std::string& name)
+    {
+        const fs::path file = m_directory / name;
+        test::write_file(file, bytes);
+        return file;
+    }
+
+    std::string queue;
+    std::string settings;
+    std::unique_ptr<test::DocumentReceiver> receiver;
+
+    runtime::MemoryDropDownList brand_box;
+    runtime::MemoryDropDownList shop_box{true};
+    runtime::MemoryDropDownList printer_box;
+    runtime::MemoryEditBox product_edit, size_edit, price_edit, clerk_edit, address_edit;
+    runtime::MemoryPopupMenu brand_menu, history_menu;
+    std::unique_ptr<Lists> lists;
+
+    runtime::Printer printer;
+    receipt::ReceiptLines lines;
+    receipt::ReceiptData data;
+
+private:
+    fs::path m_directory;
+};
+
+const std::vector<receipt::LineInput> two_lines = {
+    {"跑鞋"_gbk, "42", "199.9", "2"},
+    {"短袖"_gbk, "L", "59", "1"},
+};
+
+TEST_F(PrintingTest, ReceiptAfterPreviewIsOnePageWithNumberLinesAndTotal)
+{
+    preview(two_lines);
+    const auto jobs = press_print();
+    ASSERT_EQ(jobs.size(), 1u);
+    EXPECT_EQ(*jobs.begin(), printer.last_job_id());
+    EXPECT_FALSE(printer.prepared()); // the job closed the printer
+
+    const auto documents = printed_after(*jobs.begin(), 1);
+    ASSERT_EQ(documents.size(), 1u);
+    const fs::path printed = keep(documents.front(), "printed.pdf");
+    const PdfFacts pdf = inspect(printed);
+    EXPECT_EQ(pdf.pages, 1);
+    // 120 x 140 mm is 340.2 x 396.9 points; the spooler rounds the custom size to whole points.
+    EXPECT_NEAR(pdf.width, 340.2, 1.0);
+    EXPECT_NEAR(pdf.height, 396.9, 1.0);
+    for (const runtime::Text& expected :
+         {"授权经销商"_gbk + data.shop_name, "跑鞋"_gbk, "短袖"_gbk, Text("42"), Text("L"), Text("199.00"),
+          Text("398.00"), Text("59.00"), Text("457.00"), "店员甲"_gbk, Text("2014-10-06"), Text("XS")})
+        EXPECT_NE(pdf.text.find(utf8(expected)), std::string::npos) << runtime::utf8_from_gbk(expected);
+
+    // The receipt number, read off the page: where the receipt with this number and the same receipt
+    // with another number differ, the printed page looks like this one.
+    receipt::ReceiptData other = data;
+    other.receipt_number = data.receipt_number.substr(0, 10) + (data.receipt_number.substr(10) == "0123456789"
+                                                                    ? "9876543210"
+                                                                    : "0123456789");
+    const auto page = test::render_page(printed, 144);
+    const auto expected = test::render_page(keep(reference_page(data, lines, printer_dpi), "expected.pdf"), 144);
+    const auto wrong = test::render_page(keep(reference_page(other, lines, printer_dpi), "other.pdf"), 144);
+    const auto r = test::resemblance(page, expected, wrong);
+    EXPECT_GT(r.differing, 100);
+    EXPECT_LT(r.wrong_against_a, r.differing / 10);
+    EXPECT_GT(r.wrong_against_b, r.differing * 3 / 4);
+}
+
+TEST_F(PrintingTest, TwoPressesGiveTwoJobsWithTheSameNumber)
+{
+    preview(two_lines);
+    const auto first = press_print();
+    const auto second = press_print();
+    ASSERT_EQ(first.size(), 1u);
+    ASSERT_EQ(second.size(), 1u);
+    ASSERT_LT(*first.begin(), *second.begin());
+
+    printed_after(*first.begin(), 1);
+    const auto documents = printed_after(*second.begin(), 2);
+    ASSERT_EQ(documents.size(), 2u);
+    std::vector<test::GreyPage> pages;
+    for (std::size_t i = 0; i < documents.size(); ++i) {
+        const fs::path file = keep(documents[i], "printed" + std::to_string(i) + ".pdf");
+        EXPECT_EQ(inspect(file).pages, 1) << i;
+        pages.push_back(test::render_page(file, 100));
+    }
+    // Both pages are the same receipt, number included: no pixel of one is far from the other's.
+    ASSERT_EQ(pages[0].pixels.size(), pages[1].pixels.size());
+    int far_apart = 0;
+    for (std::size_t i = 0; i < pages[0].pixels.size(); ++i)
+        far_apart += std::abs(pages[0].pixels[i] - pages[1].pixels[i]) > 85;
+    EXPECT_EQ(far_apart, 0);
+}
+
+TEST_F(PrintingTest, PrintBeforeAnyPreviewHoldsOnlyTheLiteralTexts)
+{
+    const auto jobs = press_print();
+    ASSERT_EQ(jobs.size(), 1u);
+    const auto documents = printed_after(*jobs.begin(), 1);
+    ASSERT_EQ(documents.size(), 1u);
+    const PdfFacts pdf = inspect(keep(documents.front(), "printed.pdf"));
+    EXPECT_EQ(pdf.pages, 1);
+    for (const runtime::Text& literal : {"授权经销商"_gbk, "单据号"_gbk, "销售单日期"_gbk, "合计："_gbk, "找零："_gbk,
+                                         "商品"_gbk, "金额"_gbk})
+        EXPECT_NE(pdf.text.find(utf8(literal)), std::string::npos) << runtime::utf8_from_gbk(literal) << "\n"
+                                                                    << pdf.text;
+    // The record is still empty: no number, shop, clerk or lines. What the window holds is saved, not
+    // printed.
+    for (const runtime::Text& absent : {Text("XS"), "新世界百货"_gbk, "店员甲"_gbk, Text("2014")})
+        EXPECT_EQ(pdf.text.find(utf8(absent)), std::string::npos) << runtime::utf8_from_gbk(absent);
+    // The only amount is the literal change "0.00".
+    EXPECT_NE(pdf.text.find("0.00"), std::string::npos);
+    EXPECT_EQ(pdf.text.find(".00"), pdf.text.rfind(".00"));
+    EXPECT_EQ(runtime::read_setting(settings, section_print, key_clerk), "店员甲"_gbk);
+}
+
+TEST_F(PrintingTest, NoPrinterToPrepareGivesNoJobButSavesShopClerkAndAddress)
+{
+    struct Case {
+        const char* what;
+        runtime::Text remembered;
+    };
+    const std::vector<Case> cases = {
+        {"nothing remembered", ""},
+        {"a queue the spooler does not know", "vorsa-no-such-queue"},
+        {"an instance of a queue the spooler does not know", "vorsa-no-such-queue/receipts"},
+    };
+    preview(two_lines);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        start_program(c.remembered);
+        shop_box.set_control_text("东方商场"_gbk);
+        clerk_edit.set_control_text("店员乙"_gbk);
+        address_edit.set_control_text("东方商场一楼"_gbk);
+
+        const auto started = std::chrono::steady_clock::now();
+        EXPECT_TRUE(press_print().empty());
+        EXPECT_LT(std::chrono::steady_clock::now() - started, 5s);
+        EXPECT_EQ(printer.last_job_id(), 0);
+        EXPECT_FALSE(printer.prepared());
+        EXPECT_EQ(runtime::read_setting(settings, section_print, key_shops), "0,东方商场"_gbk);
+        EXPECT_EQ(runtime::read_setting(settings, section_print, key_clerk), "店员乙"_gbk);
+        EXPECT_EQ(runtime::read_setting(settings, section_print, key_address), "东方商场一楼"_gbk);
+    }
+    EXPECT_EQ(receiver->wait_for(1, 200ms).size(), 0u);
+}
+
+// A spooler that is down refuses connections: a socket where none listens and a TCP port nobody serves
+// look the same to the program as a stopped cupsd.
+TEST_F(PrintingTest, StoppedSpoolerGivesNoJobAndReturnsAtOnce)
+{
+    preview(two_lines);
+    const auto before = test::job_ids(queue);
+    for (const char* server : {"/tmp/vorsa-no-spooler.sock", "127.0.0.1:9"}) {
+        SCOPED_TRACE(server);
+        cupsSetServer(server);
+        const auto started = std::chrono::steady_clock::now();
+
+        runtime::TextList names = {"kept"};
+        EXPECT_EQ(runtime::list_printers(names), 0);
+        EXPECT_EQ(names, runtime::TextList{"kept"});
+        EXPECT_EQ(runtime::default_printer_name(), "");
+        clerk_edit.set_control_text(server);
+        print_receipt(*lists, printer, data, lines);
+        EXPECT_FALSE(printer.prepared());
+        EXPECT_EQ(printer.last_job_id(), 0);
+
+        EXPECT_LT(std::chrono::steady_clock::now() - started, 5s);
+        cupsSetServer(nullptr);
+        EXPECT_EQ(runtime::read_setting(settings, section_print, key_clerk), server);
+    }
+    EXPECT_TRUE(test::jobs_added(queue, before).empty());
+    EXPECT_EQ(receiver->wait_for(1, 200ms).size(), 0u);
+}
+
+TEST_F(PrintingTest, JobCarriesOnlyTheOrientationAndTheCustomSize)
+{
+    preview(two_lines);
+    const auto jobs = press_print();
+    ASSERT_EQ(jobs.size(), 1u);
+    printed_after(*jobs.begin(), 1);
+    const test::JobAttributes attributes(*jobs.begin());
+    ASSERT_TRUE(attributes.valid());
+    EXPECT_EQ(attributes.text("media"), "Custom.120x140mm");
+    EXPECT_EQ(attributes.text("orientation-requested"), "3");
+    for (const char* absent : {"sides", "copies", "number-up", "print-quality", "printer-resolution", "Resolution"})
+        EXPECT_FALSE(attributes.has(absent)) << absent;
+    EXPECT_EQ(attributes.text("document-format"), "application/pdf");
+}
+
+TEST_F(PrintingTest, DocumentHandedToTheSpoolerIsOneCustomPageWithoutMargins)
+{
+    preview(two_lines);
+    ASSERT_EQ(press_print().size(), 1u);
+    const std::string handed(printer.last_document().begin(), printer.last_document().end());
+    const PdfFacts pdf = inspect(keep(handed, "handed.pdf"));
+    EXPECT_EQ(pdf.pages, 1);
+    EXPECT_NEAR(pdf.width, 340.2, 0.5);
+    EXPECT_NEAR(pdf.height, 396.9, 0.5);
+    // Full page: the layout's origin is the paper's corner, so the page equals the layout drawn there.
+    const auto page = test::render_page(keep(handed, "handed.pdf"), 100);
+    const auto expected = test::render_page(keep(reference_page(data, lines, printer_dpi), "expected.pdf"), 100);
+    const auto r = test::resemblance(page, expected, test::GreyPage{expected.width, expected.height,
+                                                                     std::vector<unsigned char>(expected.pixels.size(), 255)});
+    EXPECT_GT(r.differing, 1000); // everything the receipt inks
+    EXPECT_EQ(r.wrong_against_a, 0);
+    printed_after(printer.last_job_id(), 1);
+}
+
+TEST_F(PrintingTest, FontsConvertWithTheResolutionTheDriverReports)
+{
+    struct Case {
+        std::string queue;
+        int dpi;
+        int heading_height; // a 15-point heading: -20 screen pixels at 96 dpi, times 339 / dpi
+    };
+    std::vector<Case> cases = {{queue, printer_dpi, -23}};
+    const std::string no_resolution = environment("VORSA_TEST_PRINTER_NO_RESOLUTION");
+    if (!no_resolution.empty()) cases.push_back({no_resolution, runtime::fallback_printer_dpi, -33});
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.queue);
+        ASSERT_TRUE(printer.prepare_printer(runtime::gbk_from_utf8(c.queue), receipt::receipt_page_request()));
+        EXPECT_EQ(printer.resolution(), c.dpi);
+        printer.surface().set_mapping_mode(runtime::mapping_tenth_mm);
+        printer.surface().set_font(runtime::make_font(receipt::receipt_face(), 15, true));
+        EXPECT_EQ(printer.surface().current_font().height, c.heading_height);
+        printer.close_printer();
+        EXPECT_EQ(printer.resolution(), 0);
+    }
+}
+
+TEST_F(PrintingTest, UnfinishedDocumentIsWithdrawn)
+{
+    const auto before = test::job_ids(queue);
+    ASSERT_TRUE(printer.prepare_printer(runtime::gbk_from_utf8(queue), receipt::receipt_page_request()));
+    ASSERT_TRUE(printer.start_document(""));
+    printer.surface().set_mapping_mode(runtime::mapping_tenth_mm);
+    printer.surface().draw_line(0, 0, 100, 100);
+    // A new job on the same printer object discards the unfinished one first.
+    ASSERT_TRUE(printer.prepare_printer(runtime::gbk_from_utf8(queue), receipt::receipt_page_request()));
+    ASSERT_TRUE(printer.start_document(""));
+    printer.close_printer();
+
+    const auto added = test::jobs_added(queue, before);
+    ASSERT_EQ(added.size(), 2u);
+    for (int id : added) EXPECT_EQ(test::job_state(queue, id), IPP_JSTATE_CANCELED) << id;
+    EXPECT_EQ(printer.last_job_id(), 0);
+    EXPECT_FALSE(printer.end_document());
+    EXPECT_EQ(receiver->wait_for(1, 200ms).size(), 0u);
+}
+
+TEST_F(PrintingTest, SecondDocumentOnOnePreparedPrinterIsAJobOfItsOwn)
+{
+    ASSERT_TRUE(printer.prepare_printer(runtime::gbk_from_utf8(queue), receipt::receipt_page_request()));
+    printer.surface().set_mapping_mode(runtime::mapping_tenth_mm);
+    std::vector<int> jobs;
+    for (int i = 0; i < 2; ++i) {
+        ASSERT_TRUE(printer.start_document(""));
+        receipt::draw_receipt_print(printer.surface(), data, lines);
+        ASSERT_TRUE(printer.end_document());
+        jobs.push_back(printer.last_job_id());
+    }
+    printer.close_printer();
+    ASSERT_NE(jobs[0], jobs[1]);
+    printed_after(jobs[0], 1);
+    const auto documents = printed_after(jobs[1], 2);
+    ASSERT_EQ(documents.size(), 2u);
+    for (const auto& document : documents) EXPECT_EQ(inspect(keep(document, "page.pdf")).pages, 1);
+}
+
+TEST_F(PrintingTest, PrinterListHoldsQueueNamesInTheSpoolersOrder)
+{
+    cups_dest_t* dests = nullptr;
+    const int count = cupsGetDests2(CUPS_HTTP_DEFAULT, &dests);
+    runtime::TextList expected;
+    for (int i = 0; i < count; ++i)
+        if (!dests[i].instance) expected.push_back(runtime::gbk_from_utf8(dests[i].name));
+    cupsFreeDests(count, dests);
+
+    runtime::TextList names = {"replaced"};
+    EXPECT_EQ(runtime::list_printers(names), static_cast<int>(expected.size()));
+    EXPECT_EQ(names, expected);
+    EXPECT_NE(std::find(names.begin(), names.end(), runtime::gbk_from_utf8(queue)), names.end());
+    // The window's list shows them and selects the remembered one.
+    EXPECT_EQ(printer_box.items(), expected);
+    EXPECT_EQ(printer_box.get_control_text(), runtime::gbk_from_utf8(queue));
+}
+
+TEST_F(PrintingTest, DefaultPrinterServesAJobWithoutAName)
+{
+    const std::string saved = environment("LPDEST");
+    ::setenv("LPDEST", queue.c_str(), 1);
+    EXPECT_EQ(runtime::default_printer_name(), runtime::gbk_from_utf8(queue));
+    EXPECT_TRUE(printer.prepare_printer(std::nullopt, receipt::receipt_page_request()));
+    printer.close_printer();
+    if (saved.empty())
+        ::unsetenv("LPDEST");
+    else
+        ::setenv("LPDEST", saved.c_str(), 1);
+}
+
+TEST_F(PrintingTest, RequestsNoPageCanBeMadeOfAreRefused)
+{
+    struct Case {
+        const char* what;
+        runtime::PageRequest request;
+        bool accepted;
+    };
+    const std::vector<Case> cases = {
+        {"the receipt's page", receipt::receipt_page_request(), true},
+        {"landscape", {std::nullopt, runtime::orientation_landscape, 1200, 1400}, true},
+        {"a paper code alone", {9, std::nullopt, std::nullopt, std::nullopt}, true},
+        {"nothing at all: the queue's own paper", {}, true},
+        {"orientation 3", {std::nullopt, 3, 1200, 1400}, false},
+        {"zero width", {std::nullopt, 1, 0, 1400}, false},
+        {"negative length", {std::nullopt, 1, 1200, -5}, false},
+        {"beyond 16 bits", {std::nullopt, 1, 40000, 1400}, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        EXPECT_EQ(printer.prepare_printer(runtime::gbk_from_utf8(queue), c.request), c.accepted);
+        EXPECT_EQ(printer.prepared(), c.accepted);
+        printer.close_printer();
+    }
+}
+
+} // namespace
+} // namespace vorsa::app
