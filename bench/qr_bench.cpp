@@ -5,6 +5,7 @@
 //   qr_bench [benchmark options]            Google Benchmark run
 //   qr_bench --loop LIBRARY INPUT COUNT     COUNT encodes without the framework, for instruction counts
 //   qr_bench --list                         the library and input names
+//   qr_bench --check                        our symbols against qrcodegen's from the same data codewords
 
 #include "qr/qr_code.h"
 
@@ -179,6 +180,33 @@ int run_loop(const char* library, const char* input_name, long count)
     return 2;
 }
 
+// Guards the figures against timing a wrong encoder: per input, our symbol (mask 0) must equal module
+// for module the one qrcodegen builds from our data codewords at our version, which checks the error
+// correction, interleaving, placement, mask and format and version information independently.
+bool check_symbols()
+{
+    bool all_equal = true;
+    for (const Input& input : inputs()) {
+        const auto data = vorsa::qr::make_data_codewords(input.data, vorsa::qr::ErrorLevel::low);
+        const auto symbol = vorsa::qr::encode_bytes(input.data, vorsa::qr::ErrorLevel::low, 0, 0);
+        if (!data || !symbol || data->version != symbol->version()) {
+            std::fprintf(stderr, "qr_bench: %s: no symbol or differing versions\n", input.name);
+            all_equal = false;
+            continue;
+        }
+        const qrcodegen::QrCode reference(data->version, qrcodegen::QrCode::Ecc::LOW, data->codewords, 0);
+        int differing = 0;
+        for (int y = 0; y < symbol->size(); ++y) {
+            for (int x = 0; x < symbol->size(); ++x)
+                differing += symbol->module(x, y) != reference.getModule(x, y);
+        }
+        std::printf("%-12s version %2d  %5zu data codewords  %d modules differ\n", input.name,
+                    symbol->version(), data->codewords.size(), differing);
+        all_equal = all_equal && differing == 0 && reference.getSize() == symbol->size();
+    }
+    return all_equal;
+}
+
 void register_benchmarks()
 {
     for (const Input& input : inputs()) {
@@ -218,6 +246,7 @@ int main(int argc, char** argv)
         std::printf("\n");
         return 0;
     }
+    if (argc == 2 && std::strcmp(argv[1], "--check") == 0) return check_symbols() ? 0 : 1;
     if (argc == 5 && std::strcmp(argv[1], "--loop") == 0)
         return run_loop(argv[2], argv[3], std::atol(argv[4]));
     register_benchmarks();
