@@ -6,7 +6,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -319,13 +321,83 @@ bool resolve_target(const std::string& path, std::string& target)
     return true;
 }
 
+// The temporary files of a write are named "." + the file's name + "." + six letters or digits
+// (mkostemp's pattern), beside the file. The writer holds an exclusive flock on its temporary file from
+// before the name is known to be its own until after the rename, so a temporary file of this naming whose
+// lock can be taken belongs to no running writer: its writer was killed mid-write.
+std::string temp_prefix_of(const std::string& path)
+{
+    return "." + base_name_of(path).substr(0, 200) + ".";
+}
+
+bool is_temp_name(std::string_view name, std::string_view prefix)
+{
+    constexpr std::size_t random_part = 6;
+    if (name.size() != prefix.size() + random_part || name.substr(0, prefix.size()) != prefix) return false;
+    for (const char c : name.substr(prefix.size()))
+        if (!((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9'))) return false;
+    return true;
+}
+
+bool same_file(const struct stat& a, const struct stat& b)
+{
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+// Removes the temporary files that killed writers left beside `path`. A file is removed only when its
+// lock could be taken and the name still refers to the file that was locked; a writer that is alive
+// holds its lock, and one that has just created its file and not yet locked it notices the removal and
+// starts over (see replace_file). Failures are ignored: a stale file left is only clutter.
+void remove_stale_temps(const std::string& directory, const std::string& prefix)
+{
+    DIR* listing = ::opendir(directory.c_str());
+    if (!listing) return;
+    const int dir_fd = ::dirfd(listing);
+    while (const dirent* entry = ::readdir(listing)) {
+        if (!is_temp_name(entry->d_name, prefix)) continue;
+        const int fd = ::openat(dir_fd, entry->d_name, O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+        if (fd < 0) continue;
+        struct stat locked = {};
+        struct stat named = {};
+        if (::fstat(fd, &locked) == 0 && S_ISREG(locked.st_mode) && ::flock(fd, LOCK_EX | LOCK_NB) == 0 &&
+            ::fstatat(dir_fd, entry->d_name, &named, AT_SYMLINK_NOFOLLOW) == 0 && same_file(locked, named))
+            (void)::unlinkat(dir_fd, entry->d_name, 0);
+        ::close(fd); // releases the lock
+    }
+    ::closedir(listing);
+}
+
+// A new temporary file beside `path`, locked, and still under its name once locked; -1 when none can
+// be made.
+int create_locked_temp(const std::string& directory, const std::string& prefix, std::string& temp_path)
+{
+    for (int attempt = 0; attempt < 8; ++attempt) {
+        temp_path = directory + "/" + prefix + "XXXXXX";
+        const int fd = ::mkostemp(temp_path.data(), O_CLOEXEC);
+        if (fd < 0) return -1;
+        int locked = -1;
+        while ((locked = ::flock(fd, LOCK_EX)) != 0 && errno == EINTR) {
+        }
+        struct stat mine = {};
+        struct stat named = {};
+        if (locked == 0 && ::fstat(fd, &mine) == 0 && ::lstat(temp_path.c_str(), &named) == 0 &&
+            same_file(mine, named))
+            return fd;
+        // Another writer's clean-up took the file between its creation and the lock.
+        ::close(fd);
+    }
+    return -1;
+}
+
 // Writes `content` as the file at `path` by way of a temporary file beside it, so that at every moment
 // the path holds either the old content or the new one, whole.
 bool replace_file(const std::string& path, std::string_view content, const struct stat* old_info)
 {
     const std::string directory = directory_of(path);
-    std::string temp_path = directory + "/." + base_name_of(path).substr(0, 200) + ".XXXXXX";
-    const int fd = ::mkostemp(temp_path.data(), O_CLOEXEC);
+    const std::string prefix = temp_prefix_of(path);
+    remove_stale_temps(directory, prefix);
+    std::string temp_path;
+    const int fd = create_locked_temp(directory, prefix, temp_path);
     if (fd < 0) return false;
 
     // Owner and permission bits are set before the sync, so they are as durable as the content. The
@@ -340,12 +412,12 @@ bool replace_file(const std::string& path, std::string_view content, const struc
         ok = ::fchmod(fd, 0666 & ~current_umask()) == 0;
     }
     ok = ok && ::fsync(fd) == 0;
-    if (::close(fd) != 0) ok = false;
+    // The file stays open, and so locked, until it has been renamed: another writer's clean-up must not
+    // take it for a stale one in between.
     if (ok) ok = ::rename(temp_path.c_str(), path.c_str()) == 0;
-    if (!ok) {
-        ::unlink(temp_path.c_str());
-        return false;
-    }
+    if (!ok) ::unlink(temp_path.c_str());
+    ::close(fd);
+    if (!ok) return false;
 
     // Make the rename itself durable. Some file systems refuse to sync a directory; the new content is
     // in place by now either way.

@@ -28,6 +28,10 @@ int profile_get_string(const std::string& path, std::string_view section, std::s
 
 // WritePrivateProfileString over a file. The new content is written to a file beside the old one and
 // renamed over it, keeping its permissions, so an interrupted write leaves the old file whole.
+// The temporary file is named "." + the file's name + "." + six random letters or digits (".dy.cfg.a1B2c3")
+// and is locked (flock) by its writer while it exists. A writer killed mid-write leaves its temporary
+// file behind; the next write beside it removes every such file whose lock is free, so at most the one
+// of the last killed writer is left at any time.
 // False when the file cannot be written; the old file then stays as it was. A file without write
 // permission counts as read-only and is not replaced; a symbolic link is followed and stays a link.
 bool profile_write_string(const std::string& path, std::string_view section, std::string_view key,
