@@ -1,0 +1,37 @@
+# The Debian package of the program: `cpack` in the build directory writes vorsa-receipt_<version>_<arch>.deb
+# from the install rules (scripts/package.sh builds it in Release).
+
+set(CPACK_GENERATOR DEB)
+set(CPACK_PACKAGE_NAME vorsa-receipt)
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Compose, preview and print sales receipts")
+set(CPACK_PACKAGE_DESCRIPTION
+    "A counter tool for sportswear shops: brands, up to five product lines, a live preview and a printed
+receipt with a QR code. The settings file dy.cfg is kept in the directory the program is started from;
+from the desktop menu that is the home directory.")
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+set(CPACK_STRIP_FILES ON)
+
+set(VORSA_PACKAGE_MAINTAINER "Vorsa Receipt maintainers <maintainers@vorsa-receipt.invalid>"
+    CACHE STRING "Maintainer field of the Debian package")
+set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${VORSA_PACKAGE_MAINTAINER}")
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_SECTION utils)
+set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+
+# The libraries the program links (Qt, the web engine where the build has one, CUPS, giflib, the C++
+# runtime) become Depends through dpkg-shlibdeps, with the versions the build saw.
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+
+# What the linker does not see, added to the library dependencies:
+# - the Song face the receipt is set in (Noto Serif CJK SC, or AR PL UMing as the program's other choice);
+#   without any, the Chinese text of preview and print falls back to whatever face fontconfig finds, or
+#   to empty boxes;
+# - Qt's TIFF reader and writer, a plugin loaded at run time, for logos converted to or from TIFF.
+# The xcb platform plugin that draws the window on X11 (and on Wayland through XWayland) is part of
+# libqt6gui6 on Debian 12, which the library dependencies already require.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "fonts-noto-cjk | fonts-arphic-uming, qt6-image-formats-plugins")
+# The local print spooler: without it only printers shared by another CUPS server are listed.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "cups")
+
+include(CPack)
