@@ -5,10 +5,12 @@ set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME vorsa-receipt)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Compose, preview and print sales receipts")
+# The long description keeps its lines under 80 columns: package tools show them as they are.
 set(CPACK_PACKAGE_DESCRIPTION
-    "A counter tool for sportswear shops: brands, up to five product lines, a live preview and a printed
-receipt with a QR code. The settings file dy.cfg is kept in the directory the program is started from;
-from the desktop menu that is the home directory.")
+    "A counter tool for sportswear shops: brands, up to five product lines, a live
+preview and a printed receipt with a QR code. The settings file dy.cfg is kept
+in the directory the program is started from; from the desktop menu that is
+the home directory.")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 

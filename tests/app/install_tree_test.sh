@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Installs the build into a scratch root under /usr, as the Debian package does, and checks what a
 # desktop needs of it: exactly the expected files, the program executable, each icon a PNG of the size
-# its folder names, the desktop entry and the AppStream metainfo naming files that were installed, the
-# metainfo's newest release being the project's version, and both files passing their validators
-# (offline). Exits with 77 (skipped) when appstreamcli is missing.
+# its folder names, the compressed manual page, the desktop entry and the AppStream metainfo naming
+# files that were installed, the metainfo's newest release being the project's version, and both files
+# passing their validators (offline). Exits with 77 (skipped) when appstreamcli is missing.
 # Usage: install_tree_test.sh <build dir> <scratch dir> <project version>
 set -euo pipefail
 
@@ -26,6 +26,7 @@ share/applications/vorsa-receipt.desktop
 share/icons/hicolor/16x16/apps/vorsa-receipt.png
 share/icons/hicolor/32x32/apps/vorsa-receipt.png
 share/icons/hicolor/48x48/apps/vorsa-receipt.png
+share/man/man1/vorsa-receipt.1.gz
 share/metainfo/cn.vorsa.receipt.metainfo.xml"
 installed=$(cd "$root" && find . \( -type f -o -type l \) | sed 's|^\./||' | LC_ALL=C sort)
 if [ "$installed" != "$expected" ]; then
@@ -49,6 +50,11 @@ for size in 16 32 48; do
         fail "icon in ${size}x${size} is not a ${size}x${size} PNG (signature $signature, ${width}x${height})"
     fi
 done
+
+manual=$root/share/man/man1/vorsa-receipt.1.gz
+if [ -f "$manual" ] && ! gzip -dc "$manual" | grep -q '^\.TH VORSA-RECEIPT 1 '; then
+    fail "the manual page is not a gzip-compressed page of section 1"
+fi
 
 desktop=$root/share/applications/vorsa-receipt.desktop
 if [ -f "$desktop" ]; then
