@@ -514,7 +514,11 @@ bool profile_write_string(const std::string& path, std::string_view section, std
         if ((old_info.st_mode & 0222) == 0 || ::faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0)
             return false;
     }
-    return replace_file(target, profile_assign(content, section, key, value), exists ? &old_info : nullptr);
+    // A value the file holds already needs no rewrite: the synced replace costs two disk flushes, and
+    // every press of the print button saves values that rarely change.
+    Text updated = profile_assign(content, section, key, value);
+    if (exists && updated == content) return true;
+    return replace_file(target, updated, exists ? &old_info : nullptr);
 }
 
 } // namespace vorsa::runtime

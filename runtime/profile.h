@@ -32,7 +32,8 @@ int profile_get_string(const std::string& path, std::string_view section, std::s
 // and is locked (flock) by its writer while it exists. A writer killed mid-write leaves its temporary
 // file behind; the next write beside it removes every such file whose lock is free, so at most the one
 // of the last killed writer is left at any time.
-// False when the file cannot be written; the old file then stays as it was. A file without write
+// A write that would leave the content as it is does not touch the file (true, unless the file is
+// read-only). False when the file cannot be written; the old file then stays as it was. A file without write
 // permission counts as read-only and is not replaced; a symbolic link is followed and stays a link.
 bool profile_write_string(const std::string& path, std::string_view section, std::string_view key,
                           std::string_view value);

@@ -316,6 +316,31 @@ TEST_F(ProfileFile, RewriteKeepsPermissionsAndOwner)
     EXPECT_EQ(directory_entries(m_dir), std::vector<std::string>{"dy.cfg"});
 }
 
+TEST_F(ProfileFile, WriteOfTheStoredValueLeavesTheFileAlone)
+{
+    write_bytes(m_path, "[print]\r\nyyy=a\r\n");
+    // A second name for the file: a file renamed into place would not be the one it names.
+    const std::string held = m_dir + "/held";
+    ASSERT_EQ(::link(m_path.c_str(), held.c_str()), 0);
+    const auto same_file = [&] {
+        struct stat file = {}, link = {};
+        return ::stat(m_path.c_str(), &file) == 0 && ::stat(held.c_str(), &link) == 0 && file.st_ino == link.st_ino;
+    };
+    // The same value, and one cut back to it at its line break.
+    ASSERT_TRUE(profile_write_string(m_path, "print", "yyy", "a"));
+    EXPECT_TRUE(same_file());
+    ASSERT_TRUE(profile_write_string(m_path, "print", "yyy", "a\r\nb=c"));
+    EXPECT_TRUE(same_file());
+    EXPECT_EQ(read_bytes(m_path), "[print]\r\nyyy=a\r\n");
+    // A new value, and an empty one for a missing key, are written.
+    ASSERT_TRUE(profile_write_string(m_path, "print", "yyy", "b"));
+    ASSERT_TRUE(profile_write_string(m_path, "print", "xsd", ""));
+    EXPECT_EQ(read_bytes(m_path), "[print]\r\nyyy=b\r\nxsd=\r\n");
+    // A read-only file still refuses, even when it holds the value.
+    ASSERT_EQ(::chmod(m_path.c_str(), 0444), 0);
+    EXPECT_FALSE(profile_write_string(m_path, "print", "yyy", "b"));
+}
+
 TEST_F(ProfileFile, WriteThroughSymbolicLinkKeepsTheLink)
 {
     const std::string target = m_dir + "/real.cfg";
