@@ -6,28 +6,34 @@
 #include "runtime/qt/printer.h"
 #include "runtime/qt/qt_interaction.h"
 #include "runtime/qt/qt_platform.h"
+
+#if VORSA_NOTICE_VIEW
 #include "runtime/qt/web_view.h"
 
 #include <QWebEngineView>
+#endif
 
 namespace vorsa::app {
 
 int program_main(int argc, char* argv[], const std::function<void(QApplication&)>& application_made)
 {
     runtime::install_out_of_memory_handler();
+#if VORSA_NOTICE_VIEW
     runtime::prepare_web_views();
+#endif
     QApplication application(argc, argv);
     if (application_made) application_made(application);
     runtime::install_qt_platform();
     runtime::install_qt_interaction();
 
-    // The notice page's view: its widget becomes a child of the window and goes with it.
-    runtime::WebView web_view;
     runtime::Printer printer;
     StartOptions options;
     options.server_address = online::vendor_server_address();
     options.printers = runtime::list_printers;
     options.printer = &printer;
+#if VORSA_NOTICE_VIEW
+    // The notice page's view: its widget becomes a child of the window and goes with it.
+    runtime::WebView web_view;
     options.notice_view = [&web_view](QWidget* parent, const runtime::Text& page) -> runtime::Control* {
         if (!web_view.create_web_view(parent, "about:blank", preview_left, preview_top, preview_width,
                                       preview_height))
@@ -35,6 +41,7 @@ int program_main(int argc, char* argv[], const std::function<void(QApplication&)
         web_view.write_web_document(page);
         return &web_view;
     };
+#endif
     return start_program(options);
 }
 

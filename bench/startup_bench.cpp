@@ -46,6 +46,8 @@ bool run(const char* program, const std::string& directory, Sample& sample)
         close(output[1]);
         if (chdir(directory.c_str()) != 0) _exit(126);
         setenv("VORSA_BENCH_T0", std::to_string(started).c_str(), 1);
+        // A start that never reaches an idle window is ended by the alarm (it survives the exec).
+        alarm(60);
         execl(program, program, static_cast<char*>(nullptr));
         _exit(127);
     }
