@@ -3,7 +3,9 @@
 // boxes are answered through the message-box seam.
 
 #include "app/main_window.h"
+#include "app/program.h"
 #include "app/settings_keys.h"
+#include "runtime/fatal.h"
 #include "runtime/gbk.h"
 #include "runtime/qt/control_widgets.h"
 #include "runtime/qt/qt_interaction.h"
@@ -21,6 +23,7 @@
 #include <QTimer>
 #include <QToolButton>
 #include <array>
+#include <cstdio>
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <string>
@@ -502,6 +505,51 @@ TEST_F(MainWindowTest, StartProgramRunsUntilTheCloseBoxAndSavesNothing)
             EXPECT_EQ(fs::last_write_time(directory / "dy.cfg"), written);
         }
     }
+}
+
+// A fault of the command library while the program's window is open (here an index outside a table,
+// from an event handler) shows the fault in a message box over the open window and then ends the
+// program with exit code 1. Runs the program's own entry in a child process of its own, which makes
+// the application itself; the box is answered through the message-box seam, which reports it on
+// standard error.
+TEST(ProgramFaultTest, FaultInTheWindowShowsAMessageBoxThenEndsTheProgram)
+{
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    const fs::path directory = fs::temp_directory_path() / "vorsa-window-fault";
+    const auto run_program_until_fault = [&directory] {
+        fs::create_directories(directory);
+        fs::current_path(directory);
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+        static char name[] = "vorsa-receipt";
+        static char* argv[] = {name, nullptr};
+        int argc = 1;
+        program_main(argc, argv, [](QApplication&) {
+            runtime::set_message_box_answerer([](QMessageBox& box) {
+                bool window_open = false;
+                for (QWidget* widget : QApplication::topLevelWidgets())
+                    window_open = window_open || (qobject_cast<runtime::MainDialog*>(widget) && widget->isVisible());
+                std::fprintf(stderr, "box%s%s: [%s] %s\n", window_open ? " over the open window" : "",
+                             box.icon() == QMessageBox::Critical ? " with the error icon" : "",
+                             box.windowTitle().toUtf8().constData(), box.text().toUtf8().constData());
+                return QMessageBox::Ok;
+            });
+            // Once the window shows, a handler reads past the end of a table.
+            auto* poll = new QTimer(QCoreApplication::instance());
+            QObject::connect(poll, &QTimer::timeout, [] {
+                for (QWidget* widget : QApplication::topLevelWidgets())
+                    if (qobject_cast<runtime::MainDialog*>(widget) && widget->isVisible()) {
+                        const std::vector<int> table;
+                        runtime::element(table, 1);
+                    }
+            });
+            poll->start(10);
+        });
+        std::fprintf(stderr, "the program ended normally\n");
+    };
+    EXPECT_EXIT(run_program_until_fault(), ::testing::ExitedWithCode(1),
+                "box over the open window with the error icon: \\[error\\] program internal error number is 1\\. \n"
+                "数组成员引用下标超出定义范围");
+    fs::remove_all(directory);
 }
 
 } // namespace
