@@ -21,7 +21,7 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 
-# The libraries the program links (Qt, the web engine where the build has one, CUPS, giflib, the C++
+# The libraries the program links (Qt, the web engine for the notice page, CUPS, giflib, the C++
 # runtime) become Depends through dpkg-shlibdeps, with the versions the build saw.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 
