@@ -61,6 +61,9 @@ private:
 struct Destination
 {
     cups_dest_t* dest = nullptr;
+    Destination() = default;
+    Destination(const Destination&) = delete;
+    Destination& operator=(const Destination&) = delete;
     ~Destination()
     {
         if (dest) cupsFreeDests(1, dest);
@@ -70,6 +73,9 @@ struct Destination
 struct DestinationInfo
 {
     cups_dinfo_t* info = nullptr;
+    DestinationInfo() = default;
+    DestinationInfo(const DestinationInfo&) = delete;
+    DestinationInfo& operator=(const DestinationInfo&) = delete;
     ~DestinationInfo()
     {
         if (info) cupsFreeDestInfo(info);
@@ -182,11 +188,14 @@ Text default_printer_name()
     return name ? gbk_from_utf8(name) : Text{};
 }
 
-// One print job: the spooler connection it runs on, the page it paints and the job it feeds.
+// One print job: the spooler connection it runs on, the queue as the spooler described it when the
+// printer was prepared, the page it paints and the job it feeds.
 struct Printer::Job
 {
     Spooler spooler;
     std::string queue;
+    Destination destination;
+    DestinationInfo info;
     int dpi = fallback_printer_dpi;
     PageSetup setup;
 
@@ -222,17 +231,17 @@ bool Printer::prepare_printer(const std::optional<Text>& name, const PageRequest
     // Asking the spooler for the queue by name: an unknown name fails here and never falls back to
     // another printer.
     const auto [queue, instance] = queue_and_instance(printer_name);
-    Destination destination;
-    destination.dest = cupsGetNamedDest(http, queue.c_str(), instance.empty() ? nullptr : instance.c_str());
-    if (!destination.dest) return false;
+    cups_dest_t*& dest = job->destination.dest;
+    dest = cupsGetNamedDest(http, queue.c_str(), instance.empty() ? nullptr : instance.c_str());
+    if (!dest) return false;
 
-    DestinationInfo info;
-    info.info = cupsCopyDestInfo(http, destination.dest);
-    auto setup = page_setup(request, default_paper(http, destination.dest, info.info));
+    // Kept for the job: the document then starts with one request instead of looking the queue up again.
+    job->info.info = cupsCopyDestInfo(http, dest);
+    auto setup = page_setup(request, default_paper(http, dest, job->info.info));
     if (!setup) return false;
 
     job->queue = queue;
-    job->dpi = reported_resolution(http, destination.dest, info.info);
+    job->dpi = reported_resolution(http, dest, job->info.info);
     job->setup = std::move(*setup);
     m_job = std::move(job);
     if (begin_page()) return true;
@@ -272,7 +281,15 @@ bool Printer::start_document(const Text& document_name)
     for (const auto& [key, value] : job.setup.options) count = cupsAddOption(key.c_str(), value.c_str(), count, &options);
     job.title = utf8_from_gbk(document_name);
     job.writer->setTitle(QString::fromStdString(job.title));
-    job.job_id = cupsCreateJob(job.spooler.http(), job.queue.c_str(), job.title.c_str(), count, options);
+    // cupsCreateJob would look the queue up twice more; the description from prepare_printer serves.
+    // As there, the job exists when the spooler names it, whatever it says about the options. Without a
+    // description (a spooler that gave none) the plain call tries on its own.
+    if (job.info.info) {
+        cupsCreateDestJob(job.spooler.http(), job.destination.dest, job.info.info, &job.job_id, job.title.c_str(), count,
+                          options);
+    } else {
+        job.job_id = cupsCreateJob(job.spooler.http(), job.queue.c_str(), job.title.c_str(), count, options);
+    }
     cupsFreeOptions(count, options);
     job.document_open = job.job_id > 0;
     return job.document_open;
