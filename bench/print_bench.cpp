@@ -33,19 +33,17 @@
 #include <QPdfWriter>
 #include <QPushButton>
 #include <benchmark/benchmark.h>
-#include <cups/cups.h>
-
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cups/cups.h>
+#include <fcntl.h>
 #include <filesystem>
 #include <memory>
-#include <string>
-#include <thread>
-
-#include <fcntl.h>
 #include <spawn.h>
+#include <string>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 extern char** environ;
@@ -75,7 +73,8 @@ public:
         fs::remove_all(m_directory);
         fs::create_directories(m_directory);
         const std::string settings = (m_directory / app::settings_file_name).string();
-        runtime::write_setting(settings, app::section_dayinji, app::key_printer, runtime::gbk_from_utf8(queue));
+        runtime::write_setting(settings, app::section_dayinji, app::key_printer,
+                               runtime::gbk_from_utf8(queue));
         runtime::write_setting(settings, app::section_print, app::key_ticked_brands, "耐克|"_gbk);
         runtime::write_setting(settings, app::section_print, app::key_shops, "0,新世界百货"_gbk);
         runtime::write_setting(settings, app::section_print, app::key_clerk, "店员甲"_gbk);
@@ -86,8 +85,9 @@ public:
         options.printers = runtime::list_printers;
         options.printer = &m_printer;
         m_program = std::make_unique<app::MainWindow>(settings, options);
-        m_window = runtime::create_main_dialog(
-            app::main_window_form, [this](runtime::MainDialog& window) { m_program->on_window_created(window); });
+        m_window = runtime::create_main_dialog(app::main_window_form, [this](runtime::MainDialog& window) {
+            m_program->on_window_created(window);
+        });
         m_window->show();
         QCoreApplication::processEvents();
 
@@ -205,7 +205,8 @@ void paint_phase(benchmark::State& state)
             QPdfWriter writer(&buffer);
             writer.setResolution(300);
             writer.setPageLayout(QPageLayout(QPageSize(QSizeF(120, 140), QPageSize::Millimeter),
-                                             QPageLayout::Portrait, QMarginsF(0, 0, 0, 0), QPageLayout::Millimeter));
+                                             QPageLayout::Portrait, QMarginsF(0, 0, 0, 0),
+                                             QPageLayout::Millimeter));
             QPainter painter(&writer);
             runtime::PageSurface surface;
             surface.attach(writer, painter, 300);
@@ -256,13 +257,14 @@ void submit_phase(benchmark::State& state)
     std::size_t submitted = spooler->receiver->count();
     for (auto _ : state) {
         const auto start = Clock::now();
-        http_t* http = httpConnect2(cupsServer(), ippPort(), nullptr, AF_UNSPEC, cupsEncryption(), 1, 3000, nullptr);
+        http_t* http =
+            httpConnect2(cupsServer(), ippPort(), nullptr, AF_UNSPEC, cupsEncryption(), 1, 3000, nullptr);
         const int job = http ? cupsCreateJob(http, spooler->queue.c_str(), "", 0, nullptr) : 0;
         bool held = false;
-        if (job > 0 &&
-            cupsStartDocument(http, spooler->queue.c_str(), job, "", CUPS_FORMAT_PDF, 1) == HTTP_STATUS_CONTINUE) {
-            const bool written = cupsWriteRequestData(http, reinterpret_cast<const char*>(pdf.data()), pdf.size()) ==
-                                 HTTP_STATUS_CONTINUE;
+        if (job > 0 && cupsStartDocument(http, spooler->queue.c_str(), job, "", CUPS_FORMAT_PDF, 1) ==
+                           HTTP_STATUS_CONTINUE) {
+            const bool written = cupsWriteRequestData(http, reinterpret_cast<const char*>(pdf.data()),
+                                                      pdf.size()) == HTTP_STATUS_CONTINUE;
             held = cupsFinishDocument(http, spooler->queue.c_str()) == IPP_STATUS_OK && written;
         }
         if (http) httpClose(http);
@@ -347,7 +349,8 @@ int main(int argc, char** argv)
         const std::string argument = argv[i];
         if (argument.rfind("--sample=", 0) != 0) continue;
         sample = argument.substr(9);
-        for (int j = i; j < argc; ++j) argv[j] = argv[j + 1];
+        for (int j = i; j < argc; ++j)
+            argv[j] = argv[j + 1];
         --argc;
         break;
     }
@@ -356,8 +359,9 @@ int main(int argc, char** argv)
     setup.queue = environment("VORSA_TEST_PRINTER");
     const std::string port = environment("VORSA_TEST_PRINTER_PORT");
     if (setup.queue.empty() || port.empty()) {
-        std::fprintf(stderr, "print_bench: no test queue; run `source scripts/test-env.sh; start_test_services` "
-                             "first\n");
+        std::fprintf(stderr,
+                     "print_bench: no test queue; run `source scripts/test-env.sh; start_test_services` "
+                     "first\n");
         return 2;
     }
     setup.receiver = std::make_unique<test::DocumentReceiver>(std::stoi(port));

@@ -24,9 +24,8 @@
 #include <gtest/gtest.h>
 #include <optional>
 #include <string>
-#include <vector>
-
 #include <unistd.h>
+#include <vector>
 
 namespace vorsa::app {
 namespace {
@@ -34,13 +33,20 @@ namespace {
 namespace fs = std::filesystem;
 using runtime::Text;
 
-std::string utf8(const Text& gbk) { return runtime::utf8_from_gbk(gbk); }
-Text gbk(const std::string& utf8_text) { return runtime::gbk_from_utf8(utf8_text); }
+std::string utf8(const Text& gbk)
+{
+    return runtime::utf8_from_gbk(gbk);
+}
+Text gbk(const std::string& utf8_text)
+{
+    return runtime::gbk_from_utf8(utf8_text);
+}
 
 std::string joined(const std::vector<std::string>& parts, const char* separator = ",")
 {
     std::string result;
-    for (std::size_t i = 0; i < parts.size(); ++i) result += (i ? separator : "") + parts[i];
+    for (std::size_t i = 0; i < parts.size(); ++i)
+        result += (i ? separator : "") + parts[i];
     return result;
 }
 
@@ -142,7 +148,8 @@ public:
 std::string stored_history(int newest)
 {
     std::string value;
-    for (int n = newest; n >= 1; --n) value += "|*|item" + std::to_string(n) + "|1|1.00";
+    for (int n = newest; n >= 1; --n)
+        value += "|*|item" + std::to_string(n) + "|1|1.00";
     return value;
 }
 
@@ -248,13 +255,13 @@ const std::vector<Case> cases = {
      {{Look::history_count, "19"}, {Look::history_ends, "跑鞋|42|199.00 … item2|1|1.00"}}},
     {"HistoryKeepsNineteenAcrossRestartsAndFiveLineReceipts",
      {},
-     {{Do::add, "a1|1|1|1"},  {Do::add, "a2|1|1|1"},  {Do::add, "a3|1|1|1"},  {Do::add, "a4|1|1|1"},
-      {Do::add, "a5|1|1|1"},  {Do::clear},            {Do::add, "a6|1|1|1"},  {Do::add, "a7|1|1|1"},
-      {Do::add, "a8|1|1|1"},  {Do::add, "a9|1|1|1"},  {Do::add, "b0|1|1|1"},  {Do::restart},
-      {Do::add, "b1|1|1|1"},  {Do::add, "b2|1|1|1"},  {Do::add, "b3|1|1|1"},  {Do::add, "b4|1|1|1"},
-      {Do::add, "b5|1|1|1"},  {Do::clear},            {Do::add, "b6|1|1|1"},  {Do::add, "b7|1|1|1"},
-      {Do::add, "b8|1|1|1"},  {Do::add, "b9|1|1|1"},  {Do::add, "c0|1|1|1"},  {Do::clear},
-      {Do::add, "c1|1|1|1"},  {Do::restart}},
+     {{Do::add, "a1|1|1|1"}, {Do::add, "a2|1|1|1"}, {Do::add, "a3|1|1|1"}, {Do::add, "a4|1|1|1"},
+      {Do::add, "a5|1|1|1"}, {Do::clear},           {Do::add, "a6|1|1|1"}, {Do::add, "a7|1|1|1"},
+      {Do::add, "a8|1|1|1"}, {Do::add, "a9|1|1|1"}, {Do::add, "b0|1|1|1"}, {Do::restart},
+      {Do::add, "b1|1|1|1"}, {Do::add, "b2|1|1|1"}, {Do::add, "b3|1|1|1"}, {Do::add, "b4|1|1|1"},
+      {Do::add, "b5|1|1|1"}, {Do::clear},           {Do::add, "b6|1|1|1"}, {Do::add, "b7|1|1|1"},
+      {Do::add, "b8|1|1|1"}, {Do::add, "b9|1|1|1"}, {Do::add, "c0|1|1|1"}, {Do::clear},
+      {Do::add, "c1|1|1|1"}, {Do::restart}},
      {{Look::history_count, "19"}, {Look::history_ends, "c1|1|1.00 … a3|1|1.00"}}},
     {"ChoosingAHistoryEntryFillsTheBoxesOnlyWithThreeFields",
      {{section_ls, key_history, "|*|跑鞋||199.00|*|短袖|L|"}},
@@ -353,7 +360,10 @@ protected:
         box.widget()->setFocus();
         type(box.widget(), utf8_text);
     }
-    static void click(const runtime::QtControlBase& button) { QTest::mouseClick(button.widget(), Qt::LeftButton); }
+    static void click(const runtime::QtControlBase& button)
+    {
+        QTest::mouseClick(button.widget(), Qt::LeftButton);
+    }
 
     // The arrow keys move the list's selection one entry at a time, as a user picks with the keyboard.
     static void pick(runtime::QtDropDownList& list, const std::string& utf8_text)
@@ -379,8 +389,12 @@ protected:
     {
         WindowControls& c = controls();
         switch (step.what) {
-        case Do::tick: choose(c.settings_button, step.text); break;
-        case Do::choose_history: choose(c.history_button, step.text); break;
+        case Do::tick:
+            choose(c.settings_button, step.text);
+            break;
+        case Do::choose_history:
+            choose(c.history_button, step.text);
+            break;
         case Do::type_inputs: {
             const auto fields = fields_of(step.text);
             ASSERT_EQ(fields.size(), 3u);
@@ -399,7 +413,9 @@ protected:
             click(c.add_preview_button);
             break;
         }
-        case Do::clear: click(c.clear_button); break;
+        case Do::clear:
+            click(c.clear_button);
+            break;
         case Do::type_shop: {
             QLineEdit* field = c.shop_box.combo_box()->lineEdit();
             field->clear();
@@ -407,15 +423,26 @@ protected:
             type(field, step.text);
             break;
         }
-        case Do::pick_shop: pick(c.shop_box, step.text); break;
-        case Do::remove_shop: click(c.remove_shop_button); break;
-        case Do::print: click(c.print_button); break;
-        case Do::pick_printer: pick(c.printer_box, step.text); break;
-        case Do::pick_brand: pick(c.brand_box, step.text); break;
+        case Do::pick_shop:
+            pick(c.shop_box, step.text);
+            break;
+        case Do::remove_shop:
+            click(c.remove_shop_button);
+            break;
+        case Do::print:
+            click(c.print_button);
+            break;
+        case Do::pick_printer:
+            pick(c.printer_box, step.text);
+            break;
+        case Do::pick_brand:
+            pick(c.brand_box, step.text);
+            break;
         case Do::enter:
         case Do::escape:
             c.product_edit.widget()->setFocus();
-            QTest::keyClick(c.product_edit.widget(), step.what == Do::enter ? Qt::Key_Return : Qt::Key_Escape);
+            QTest::keyClick(c.product_edit.widget(),
+                            step.what == Do::enter ? Qt::Key_Return : Qt::Key_Escape);
             QCoreApplication::processEvents();
             break;
         case Do::restart:
@@ -444,7 +471,8 @@ protected:
     {
         std::vector<std::string> items;
         if (QMenu* menu = controls().history_menu.menu())
-            for (QAction* action : menu->actions()) items.push_back(action->text().toStdString());
+            for (QAction* action : menu->actions())
+                items.push_back(action->text().toStdString());
         return items;
     }
 
@@ -452,7 +480,8 @@ protected:
     {
         WindowControls& c = controls();
         switch (what) {
-        case Look::brands: return entries(c.brand_box.combo_box());
+        case Look::brands:
+            return entries(c.brand_box.combo_box());
         case Look::ticked_items: {
             std::vector<std::string> ticked;
             for (QAction* action : c.brand_menu.menu()->actions())
@@ -468,36 +497,44 @@ protected:
             return "(another picture)";
         }
         case Look::shops:
-            return entries(c.shop_box.combo_box()) + "/" + c.shop_box.combo_box()->currentText().toStdString();
-        case Look::printers: return entries(c.printer_box.combo_box());
+            return entries(c.shop_box.combo_box()) + "/" +
+                   c.shop_box.combo_box()->currentText().toStdString();
+        case Look::printers:
+            return entries(c.printer_box.combo_box());
         case Look::printed_on: {
             std::vector<std::string> names;
             for (const auto& name : m_printer.asked)
                 names.push_back(!name ? "(default)" : name->empty() ? "(empty)" : utf8(*name));
             return joined(names);
         }
-        case Look::history: return joined(history_items());
-        case Look::history_count: return std::to_string(history_items().size());
+        case Look::history:
+            return joined(history_items());
+        case Look::history_count:
+            return std::to_string(history_items().size());
         case Look::history_ends: {
             const auto items = history_items();
             return items.empty() ? "" : items.front() + " … " + items.back();
         }
         case Look::inputs:
-            return utf8(c.product_edit.get_control_text()) + "|" + utf8(c.size_edit.get_control_text()) + "|" +
-                   utf8(c.price_edit.get_control_text());
-        case Look::pplist: return setting(section_print, key_ticked_brands);
-        case Look::dm: return setting(section_print, key_shops);
-        case Look::dyjm: return setting(section_dayinji, key_printer);
-        case Look::ls: return setting(section_ls, key_history);
+            return utf8(c.product_edit.get_control_text()) + "|" + utf8(c.size_edit.get_control_text()) +
+                   "|" + utf8(c.price_edit.get_control_text());
+        case Look::pplist:
+            return setting(section_print, key_ticked_brands);
+        case Look::dm:
+            return setting(section_print, key_shops);
+        case Look::dyjm:
+            return setting(section_dayinji, key_printer);
+        case Look::ls:
+            return setting(section_ls, key_history);
         }
         return {};
     }
 
     static const char* name_of(Look what)
     {
-        static const char* const names[] = {"brands",  "ticked_items",  "receipt_logo", "shops", "printers",
-                                            "printed_on", "history", "history_count", "history_ends", "inputs",
-                                            "pplist",  "dm",            "dyjm",         "ls"};
+        static const char* const names[] = {
+            "brands",        "ticked_items", "receipt_logo", "shops",  "printers", "printed_on", "history",
+            "history_count", "history_ends", "inputs",       "pplist", "dm",       "dyjm",       "ls"};
         return names[static_cast<int>(what)];
     }
 
@@ -521,13 +558,16 @@ TEST_P(ListsThroughTheWindow, ShowsAndStores)
         run(c.steps[i]);
         if (HasFatalFailure()) return;
     }
-    for (const Expect& e : c.expect) EXPECT_EQ(look(e.what), e.value) << name_of(e.what);
+    for (const Expect& e : c.expect)
+        EXPECT_EQ(look(e.what), e.value) << name_of(e.what);
     // No step here may bring up a message.
     EXPECT_TRUE(m_boxes.empty());
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, ListsThroughTheWindow, ::testing::ValuesIn(cases),
-                         [](const ::testing::TestParamInfo<Case>& info) { return std::string(info.param.name); });
+                         [](const ::testing::TestParamInfo<Case>& info) {
+                             return std::string(info.param.name);
+                         });
 
 } // namespace
 } // namespace vorsa::app
