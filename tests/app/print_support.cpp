@@ -57,7 +57,7 @@ struct Jobs
 
 } // namespace
 
-DocumentReceiver::DocumentReceiver(int port)
+DocumentReceiver::DocumentReceiver(int port, bool keep_documents) : m_keep_documents(keep_documents)
 {
     m_socket = ::socket(AF_INET, SOCK_STREAM, 0);
     if (m_socket < 0) return;
@@ -93,6 +93,8 @@ void DocumentReceiver::serve()
         ::close(connection);
         {
             std::lock_guard lock(m_mutex);
+            m_bytes += document.size();
+            if (!m_keep_documents) std::string().swap(document); // its buffer too, not only its text
             m_documents.push_back(std::move(document));
         }
         m_arrived.notify_all();
@@ -103,6 +105,12 @@ std::size_t DocumentReceiver::count() const
 {
     std::lock_guard lock(m_mutex);
     return m_documents.size();
+}
+
+std::size_t DocumentReceiver::bytes_received() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_bytes;
 }
 
 std::vector<std::string> DocumentReceiver::wait_for(std::size_t count, std::chrono::milliseconds timeout)

@@ -19,16 +19,19 @@
 namespace vorsa::test {
 
 // Listens on 127.0.0.1:port and keeps every document a connection delivers, in order of arrival.
+// A receiver that does not keep them (long runs that watch their own memory) counts them and their
+// bytes only; wait_for then gives empty documents.
 class DocumentReceiver
 {
 public:
-    explicit DocumentReceiver(int port);
+    explicit DocumentReceiver(int port, bool keep_documents = true);
     ~DocumentReceiver();
     DocumentReceiver(const DocumentReceiver&) = delete;
     DocumentReceiver& operator=(const DocumentReceiver&) = delete;
 
     bool listening() const { return m_socket >= 0; }
     std::size_t count() const;
+    std::size_t bytes_received() const;
     // The documents received so far, after waiting until there are at least `count` (or the timeout).
     std::vector<std::string> wait_for(std::size_t count, std::chrono::milliseconds timeout);
 
@@ -36,6 +39,8 @@ private:
     void serve();
 
     int m_socket = -1;
+    bool m_keep_documents = true;
+    std::size_t m_bytes = 0;
     std::atomic<bool> m_stop{false};
     mutable std::mutex m_mutex;
     std::condition_variable m_arrived;
