@@ -21,8 +21,10 @@ ctest --test-dir build --output-on-failure -j "$jobs"
 echo "== build and test under AddressSanitizer and UndefinedBehaviorSanitizer"
 cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DVORSA_SANITIZE=ON
 cmake --build build-asan -j "$jobs"
+# tests/lsan.supp names the system libraries whose own allocations stay until exit (see the file).
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+    LSAN_OPTIONS=suppressions=$PWD/tests/lsan.supp \
     ctest --test-dir build-asan --output-on-failure -j "$jobs"
 
-echo "== fuzz"
+echo "== fuzz (the long run is scripts/fuzz.sh 600, see docs/reliability.md)"
 bash scripts/fuzz.sh "$fuzz_seconds"

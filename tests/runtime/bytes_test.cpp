@@ -82,6 +82,7 @@ TEST(BytesTest, ValueFromBytes)
     // 1.5f, then 2.5 as a double, then 4 zero bytes.
     const Bytes reals{0x00, 0x00, 0xC0, 0x3F, 0, 0, 0, 0, 0, 0, 0x04, 0x40, 0, 0, 0, 0};
     const Bytes texts = bytes_of(std::string_view("ab\0cd", 5));
+    const Bytes empty; // named: a temporary bound to the reference below would not outlive the table
     struct Case
     {
         const Bytes& bytes;
@@ -115,7 +116,7 @@ TEST(BytesTest, ValueFromBytes)
         {integers, ValueType::truth, 9, false},
         {integers, ValueType::float64, 0, 0.0},
         {integers, ValueType::text, 9, Text()},
-        {Bytes{}, ValueType::byte, 1, std::int64_t{0}},
+        {empty, ValueType::byte, 1, std::int64_t{0}},
     };
     for (std::size_t i = 0; i < cases.size(); ++i) {
         const Case& c = cases[i];
