@@ -1,7 +1,7 @@
 // Feeds arbitrary bytes to everything that reads what the vendor's server or a URL hands us: the URL
 // splitting and request-header rules, the escaping of brand names into logo addresses, and the whole
 // start-up refresh with the bytes as the notice page (a fake network, a settings file in a scratch
-// directory). Checks what must hold for any input: ports not negative, objects that are paths,
+// directory). Checks what must hold for any input: objects that are paths,
 // escaped names free of bytes a URL cannot carry, and one logo entry per brand.
 
 #include "online/refresh.h"
@@ -67,8 +67,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 {
     const std::string_view input(reinterpret_cast<const char*>(data), size);
 
-    const int port = online::url_port(input);
-    require(port >= 0);
+    // The port is the port text read as a number, so "host:-1" gives -1: any value may come back, and
+    // the client refuses what is no TCP port (tests/online/http_client_test.cpp).
+    (void)online::url_port(input);
     const Text object = online::url_object(input);
     require(!object.empty() && object.front() == '/');
     require(online::url_host(input).size() <= input.size());

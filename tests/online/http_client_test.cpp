@@ -189,6 +189,20 @@ TEST(HttpClientTest, SurvivesServerFaults)
     }
 }
 
+// A URL whose port reads as no TCP port (negative, beyond 65535) makes no request and gives the
+// empty result, even where the port's low 16 bits name a server that would answer.
+TEST(HttpClientTest, ImpossiblePortGivesNothing)
+{
+    LocalHttpServer server;
+    server.set_reply("/x", answer("reached"));
+    const int port = static_cast<int>(server.port());
+    for (const int impossible : {port + 65536, port - 65536, port + 3 * 65536}) {
+        SCOPED_TRACE(impossible);
+        EXPECT_TRUE(get("http://127.0.0.1:" + std::to_string(impossible) + "/x").empty());
+    }
+    EXPECT_TRUE(server.request_lines().empty());
+}
+
 TEST(HttpClientTest, FollowsARedirect)
 {
     LocalHttpServer server;

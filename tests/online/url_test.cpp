@@ -24,6 +24,9 @@ TEST(UrlTest, SplitsHostPortAndObject)
         {"shop/a", "shop", 80, "/a"},
         {"shop:x", "shop", 0, "/"}, // a port that is no number
         {"shop:", "shop", 0, "/"},
+        // The port text is read as a number whatever its sign or size; the client refuses such ports.
+        {"shop:-1/x", "shop", -1, "/x"},
+        {"shop:70000/x", "shop", 70000, "/x"},
         {"hTtP://WWW.Example.COM:81", "www.example.com", 81, "/"},
         {"http://127.0.0.1:8000/tarnwick/plendor/xiaopiao.htm", "127.0.0.1", 8000,
          "/tarnwick/plendor/xiaopiao.htm"},
