@@ -12,6 +12,7 @@
 #include "ui_main_window.h"
 
 #include <QFile>
+#include <QGuiApplication>
 #include <mutex>
 
 // The resource file lives in a static library and is linked in only when registered; Qt's macro must
@@ -105,6 +106,16 @@ void MainWindow::on_window_created(runtime::MainDialog& window)
 
     show_title_picture(window);
 
+    // With a vendor server the rest of the start waits for the network, up to two time-outs when it is
+    // silent: the window shows at once with its title picture, and its inputs stay disabled under a
+    // busy cursor until the brands and lists are in.
+    const bool waits_for_network = !m_options.server_address.empty();
+    if (waits_for_network) {
+        window.show();
+        window.setEnabled(false);
+        QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+    }
+
     online::OnlineBrands brands;
     run_online_refresh(window, brands);
 
@@ -113,6 +124,11 @@ void MainWindow::on_window_created(runtime::MainDialog& window)
                                                       : PrinterNameSource([](TextList&) { return 0; }));
     m_lists.rebuild_history_menu({});
     m_lists.build_brand_lists(std::move(brands.brand_names), std::move(brands.brand_logos), ticked);
+
+    if (waits_for_network) {
+        QGuiApplication::restoreOverrideCursor();
+        window.setEnabled(true);
+    }
 }
 
 void MainWindow::bind_controls(runtime::MainDialog& window)

@@ -90,7 +90,8 @@ public:
 
     // The window's creation handler: keeps the window, sets the icon, binds the controls, wires the
     // spin control, writes the date, wires the handlers, shows the title picture in the preview area,
-    // runs the online refresh and fills the lists from the settings file.
+    // runs the online refresh and fills the lists from the settings file. With a vendor server the
+    // window is shown first and kept disabled, under a busy cursor, until the lists are filled.
     void on_window_created(runtime::MainDialog& window);
 
     // "添加预览": stores the typed line (nothing without product or size, a message when the table is

@@ -120,6 +120,7 @@ void MainDialog::keyPressEvent(QKeyEvent* event)
 void MainDialog::closeEvent(QCloseEvent* event)
 {
     // No close handler: the close box ends the dialog at once.
+    m_close_requested = true;
     event->accept();
     done(0);
 }
@@ -134,6 +135,7 @@ std::unique_ptr<MainDialog> create_main_dialog(const DialogTemplate& form, const
 int run_main_dialog(const DialogTemplate& form, const CreatedHandler& created)
 {
     std::unique_ptr<MainDialog> window = create_main_dialog(form, created);
+    if (window->close_requested()) return 0;
     return window->exec();
 }
 

@@ -57,6 +57,9 @@ public:
     // The form's widget with this identifier, or nullptr.
     QWidget* dialog_item(int id) const;
 
+    // True once the close box was pressed, also while the window was shown before its event loop ran.
+    bool close_requested() const { return m_close_requested; }
+
 public slots:
     // Nothing but the close box ends the window.
     void reject() override {}
@@ -68,6 +71,7 @@ protected:
 
 private:
     std::function<void(int)> m_menu_command;
+    bool m_close_requested = false;
 };
 
 // Called once with the new window after its controls exist and before it is first shown.
@@ -77,7 +81,8 @@ using CreatedHandler = std::function<void(MainDialog& window)>;
 std::unique_ptr<MainDialog> create_main_dialog(const DialogTemplate& form, const CreatedHandler& created);
 
 // Makes the window, runs the created handler, shows the window modally and returns when it has been
-// closed, with the dialog's result (0 after the close box).
+// closed, with the dialog's result (0 after the close box). A handler that shows the window early and
+// sees it closed ends the program without the window coming back.
 int run_main_dialog(const DialogTemplate& form, const CreatedHandler& created);
 
 // What every control object shares: the widget it is bound to (none before binding; operations on an

@@ -11,10 +11,14 @@
 #include "runtime/qt/qt_interaction.h"
 #include "runtime/qt/qt_text.h"
 #include "runtime/settings.h"
+#include "online/refresh.h"
+#include "tests/online/local_http_server.h"
 #include "tests/runtime/qt_test_app.h"
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QCursor>
+#include <QGuiApplication>
 #include <QGroupBox>
 #include <QKeyEvent>
 #include <QLabel>
@@ -251,6 +255,77 @@ TEST_F(MainWindowTest, FirstStartInAnEmptyDirectory)
     EXPECT_FALSE(m_window->isVisible());
     EXPECT_FALSE(fs::exists(m_root / "start" / "dy.cfg"));
     EXPECT_FALSE(fs::exists(m_root / "start" / ".hidden"));
+}
+
+// With a vendor server the window shows at once while the start-up waits for the network, with its
+// inputs disabled under a busy cursor; they come back when the brands are in.
+TEST_F(MainWindowTest, OnlineStartShowsTheWindowDisabledWhileItWaits)
+{
+    online::testing::LocalHttpServer server;
+    online::testing::Reply page;
+    page.body = "<!--云途-->notice"_gbk;
+    page.delay = std::chrono::milliseconds(400);
+    server.set_reply(std::string(online::notice_page_path), page);
+
+    StartOptions options = test_options();
+    options.server_address = server.address();
+    struct Seen
+    {
+        bool visible = false;
+        bool enabled = true;
+        bool busy = false;
+    } seen;
+    QTimer::singleShot(150, [&seen] {
+        for (QWidget* widget : QApplication::topLevelWidgets()) {
+            if (auto* window = qobject_cast<runtime::MainDialog*>(widget)) {
+                seen.visible = window->isVisible();
+                seen.enabled = window->isEnabled();
+            }
+        }
+        const QCursor* cursor = QGuiApplication::overrideCursor();
+        seen.busy = cursor != nullptr && cursor->shape() == Qt::WaitCursor;
+    });
+    open(options);
+
+    EXPECT_TRUE(seen.visible);
+    EXPECT_FALSE(seen.enabled);
+    EXPECT_TRUE(seen.busy);
+    EXPECT_TRUE(m_window->isEnabled());
+    EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
+    EXPECT_EQ(controls().brand_menu.menu_item_count(), 6);
+}
+
+// The close box pressed while the start-up waits ends the program once the start-up is over; the
+// window does not come back.
+TEST_F(MainWindowTest, CloseBoxDuringAnOnlineStartEndsTheProgram)
+{
+    online::testing::LocalHttpServer server;
+    online::testing::Reply page;
+    page.body = "notice";
+    page.delay = std::chrono::milliseconds(400);
+    server.set_reply(std::string(online::notice_page_path), page);
+
+    StartOptions options = test_options();
+    options.server_address = server.address();
+    MainWindow program(current_settings_path(), std::move(options));
+    QTimer::singleShot(150, [] {
+        for (QWidget* widget : QApplication::topLevelWidgets())
+            if (auto* window = qobject_cast<runtime::MainDialog*>(widget)) window->close();
+    });
+    // Should the window come back after all, this closes it again and records that it did.
+    bool shown_again = false;
+    QTimer::singleShot(3000, [&shown_again] {
+        for (QWidget* widget : QApplication::topLevelWidgets()) {
+            if (auto* window = qobject_cast<runtime::MainDialog*>(widget); window && window->isVisible()) {
+                shown_again = true;
+                window->close();
+            }
+        }
+    });
+    EXPECT_EQ(runtime::run_main_dialog(main_window_form,
+                                       [&program](runtime::MainDialog& window) { program.on_window_created(window); }),
+              0);
+    EXPECT_FALSE(shown_again);
 }
 
 TEST_F(MainWindowTest, StartFromAnotherDirectoryReadsAndWritesItsSettings)
