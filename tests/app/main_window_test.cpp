@@ -5,21 +5,21 @@
 #include "app/main_window.h"
 #include "app/program.h"
 #include "app/settings_keys.h"
+#include "online/refresh.h"
 #include "runtime/fatal.h"
 #include "runtime/gbk.h"
 #include "runtime/qt/control_widgets.h"
 #include "runtime/qt/qt_interaction.h"
 #include "runtime/qt/qt_text.h"
 #include "runtime/settings.h"
-#include "online/refresh.h"
 #include "tests/online/local_http_server.h"
 #include "tests/runtime/qt_test_app.h"
 
 #include <QAbstractButton>
 #include <QApplication>
 #include <QCursor>
-#include <QGuiApplication>
 #include <QGroupBox>
+#include <QGuiApplication>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QScreen>
@@ -322,9 +322,10 @@ TEST_F(MainWindowTest, CloseBoxDuringAnOnlineStartEndsTheProgram)
             }
         }
     });
-    EXPECT_EQ(runtime::run_main_dialog(main_window_form,
-                                       [&program](runtime::MainDialog& window) { program.on_window_created(window); }),
-              0);
+    EXPECT_EQ(
+        runtime::run_main_dialog(
+            main_window_form, [&program](runtime::MainDialog& window) { program.on_window_created(window); }),
+        0);
     EXPECT_FALSE(shown_again);
 }
 
@@ -602,7 +603,8 @@ TEST(ProgramFaultTest, FaultInTheWindowShowsAMessageBoxThenEndsTheProgram)
             runtime::set_message_box_answerer([](QMessageBox& box) {
                 bool window_open = false;
                 for (QWidget* widget : QApplication::topLevelWidgets())
-                    window_open = window_open || (qobject_cast<runtime::MainDialog*>(widget) && widget->isVisible());
+                    window_open =
+                        window_open || (qobject_cast<runtime::MainDialog*>(widget) && widget->isVisible());
                 std::fprintf(stderr, "box%s%s: [%s] %s\n", window_open ? " over the open window" : "",
                              box.icon() == QMessageBox::Critical ? " with the error icon" : "",
                              box.windowTitle().toUtf8().constData(), box.text().toUtf8().constData());
@@ -621,9 +623,10 @@ TEST(ProgramFaultTest, FaultInTheWindowShowsAMessageBoxThenEndsTheProgram)
         });
         std::fprintf(stderr, "the program ended normally\n");
     };
-    EXPECT_EXIT(run_program_until_fault(), ::testing::ExitedWithCode(1),
-                "box over the open window with the error icon: \\[error\\] program internal error number is 1\\. \n"
-                "数组成员引用下标超出定义范围");
+    EXPECT_EXIT(
+        run_program_until_fault(), ::testing::ExitedWithCode(1),
+        "box over the open window with the error icon: \\[error\\] program internal error number is 1\\. \n"
+        "数组成员引用下标超出定义范围");
     fs::remove_all(directory);
 }
 
