@@ -378,10 +378,12 @@ int create_locked_temp(const std::string& directory, const std::string& prefix, 
         int locked = -1;
         while ((locked = ::flock(fd, LOCK_EX)) != 0 && errno == EINTR) {
         }
+        // A file system without locks (an NFS mount without its lock service) refuses every lock, so no
+        // clean-up can take the file there either: it is written unlocked.
+        if (locked != 0) return fd;
         struct stat mine = {};
         struct stat named = {};
-        if (locked == 0 && ::fstat(fd, &mine) == 0 && ::lstat(temp_path.c_str(), &named) == 0 &&
-            same_file(mine, named))
+        if (::fstat(fd, &mine) == 0 && ::lstat(temp_path.c_str(), &named) == 0 && same_file(mine, named))
             return fd;
         // Another writer's clean-up took the file between its creation and the lock.
         ::close(fd);
