@@ -1,0 +1,63 @@
+#!/usr/bin/env bash
+# Builds every benchmark in a Release tree and prints each table of bench/README.md, every figure next to
+# the baseline it is compared with, measured in the same run:
+#   QR encoder against libqrencode and qrcodegen, the preview build phase by phase, start-up against a
+#   bare Qt program, the online start-up with and without concurrent downloads, printing against lp.
+# Usage: bench/run-all.sh [start-up runs, default 30]
+# Needs what scripts/install-deps.sh installs (valgrind for the QR instruction counts, cupsd for printing).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+startup_runs=${1:-30}
+build=build-bench
+
+bash scripts/install-deps.sh
+cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DVORSA_BUILD_BENCH=ON -DVORSA_BUILD_TESTS=OFF >/dev/null
+cmake --build "$build" -j "$(nproc)"
+
+source scripts/test-env.sh
+trap stop_test_services EXIT
+start_test_services
+
+section() { printf '\n==== %s\n' "$1"; }
+
+# Google Benchmark prints "name_median  <time> <unit> ..."; the medians in microseconds, by name.
+medians() {
+    awk '/_median / { t = $2; u = $3; if (u == "ns") t /= 1000; else if (u == "ms") t *= 1000; else if (u == "s") t *= 1e6
+                      sub(/_median$/, "", $1); printf "%s %.3f\n", $1, t }'
+}
+
+section "QR code encoder (instructions and time per encode, ours against libqrencode and qrcodegen)"
+bash bench/qr_bench.sh
+
+section "Preview build, whole and phase by phase"
+"$build/bench/preview_bench" --benchmark_repetitions=25 --benchmark_report_aggregates_only=true | tee "$build/preview.txt"
+medians <"$build/preview.txt" | awk '
+    { split($1, part, "/"); time[part[1] "/" part[2]] = $2 }
+    END {
+        print "\n| phase | empty receipt | share | five lines | share |"; print "|---|---|---|---|---|"
+        n = split("record_phase qr_phase fit_phase draw_phase blit_phase", phases, " ")
+        for (i = 1; i <= n; ++i) {
+            a = time[phases[i] "/0"]; b = time[phases[i] "/5"]
+            printf "| %s | %.1f us | %.1f%% | %.1f us | %.1f%% |\n", phases[i], a, 100 * a / time["whole_build/0"], b, 100 * b / time["whole_build/5"]
+        }
+        printf "| whole build | %.1f us | | %.1f us | |\n", time["whole_build/0"], time["whole_build/5"]
+    }'
+
+section "Start-up offline against a bare Qt Widgets program (offscreen platform)"
+"$build/bench/startup_bench" "$startup_runs"
+section "Start-up offline against a bare Qt Widgets program (X11 under Xvfb)"
+QT_QPA_PLATFORM=xcb xvfb-run -a -s "-screen 0 1024x768x24" "$build/bench/startup_bench" "$startup_runs"
+
+section "Online start-up: logos fetched side by side against one after another"
+"$build/bench/online_bench"
+
+section "Print button against lp handing the same PDF to the same queue"
+"$build/bench/print_bench" --benchmark_repetitions=15 --benchmark_enable_random_interleaving=true \
+    --benchmark_report_aggregates_only=true | tee "$build/print.txt"
+medians <"$build/print.txt" | awk '
+    { sub(/\/(manual|real)_time$/, "", $1); time[$1] = $2 }
+    END {
+        print "\n| | median | ratio to lp |"; print "|---|---|---|"
+        printf "| press of the print button | %.1f ms | %.2fx |\n", time["print_button"] / 1000, time["print_button"] / time["lp_command"]
+        printf "| lp with the same PDF | %.1f ms | 1 |\n", time["lp_command"] / 1000
+    }'
