@@ -12,6 +12,7 @@
 #include "runtime/qt/qt_interaction.h"
 #include "runtime/qt/qt_text.h"
 #include "runtime/settings.h"
+#include "tests/app/refusing_printer.h"
 #include "tests/runtime/qt_test_app.h"
 
 #include <QAction>
@@ -124,24 +125,6 @@ struct Case
     std::vector<Setting> given;
     std::vector<Step> steps;
     std::vector<Expect> expect;
-};
-
-// A printer that records the name of every press and refuses the job, so nothing needs a spooler.
-class RecordingPrinter : public runtime::PrintDevice
-{
-public:
-    std::vector<std::optional<Text>> asked;
-    runtime::DrawingSurface* page = nullptr;
-
-    bool prepare_printer(const std::optional<Text>& name, const runtime::PageRequest&) override
-    {
-        asked.push_back(name);
-        return false;
-    }
-    bool start_document(const Text&) override { return false; }
-    bool end_document() override { return false; }
-    void close_printer() override {}
-    runtime::DrawingSurface& surface() override { return *page; }
 };
 
 // History entries item<n>|1|1.00 from n = newest down to 1, as the program stores them.
@@ -540,7 +523,7 @@ protected:
 
     std::string m_pick;
     std::vector<QString> m_boxes;
-    RecordingPrinter m_printer;
+    testing::RefusingPrinter m_printer;
     std::unique_ptr<MainWindow> m_program;
     std::unique_ptr<runtime::MainDialog> m_window;
     fs::path m_root;

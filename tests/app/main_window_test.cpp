@@ -12,6 +12,7 @@
 #include "runtime/qt/qt_interaction.h"
 #include "runtime/qt/qt_text.h"
 #include "runtime/settings.h"
+#include "tests/app/refusing_printer.h"
 #include "tests/online/local_http_server.h"
 #include "tests/runtime/qt_test_app.h"
 
@@ -518,21 +519,7 @@ TEST_F(MainWindowTest, ProductBoxStopsAtItsWidth)
 
 TEST_F(MainWindowTest, PrintButtonPrintsTheLastPreviewOnTheRememberedPrinter)
 {
-    // A printer that records what it was asked for and refuses the job.
-    struct RefusingPrinter : runtime::PrintDevice
-    {
-        std::vector<std::optional<Text>> asked;
-        runtime::DrawingSurface* page = nullptr;
-        bool prepare_printer(const std::optional<Text>& name, const runtime::PageRequest&) override
-        {
-            asked.push_back(name);
-            return false;
-        }
-        bool start_document(const Text&) override { return false; }
-        bool end_document() override { return false; }
-        void close_printer() override {}
-        runtime::DrawingSurface& surface() override { return *page; }
-    } printer;
+    testing::RefusingPrinter printer;
     runtime::write_setting(current_settings_path(), section_dayinji, key_printer, "PDF");
     StartOptions options = test_options();
     options.printer = &printer;
