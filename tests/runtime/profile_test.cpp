@@ -1,5 +1,6 @@
 #include "runtime/gbk.h"
 #include "runtime/profile.h"
+#include "tests/runtime/file_bytes.h"
 
 #include <cerrno>
 #include <csignal>
@@ -20,6 +21,9 @@ using namespace vorsa::runtime::literals;
 using namespace std::string_literals;
 
 namespace {
+
+using vorsa::test_files::read_bytes;
+using vorsa::test_files::write_bytes;
 
 // ---- reading ----
 
@@ -221,18 +225,6 @@ TEST(ProfileRobustness, RandomBytesReadAndWrite)
 
 // ---- files ----
 
-std::string read_bytes(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-void write_bytes(const std::string& path, std::string_view bytes)
-{
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-}
-
 mode_t file_mode(const std::string& path)
 {
     struct stat info = {};
@@ -324,7 +316,8 @@ TEST_F(ProfileFile, WriteOfTheStoredValueLeavesTheFileAlone)
     ASSERT_EQ(::link(m_path.c_str(), held.c_str()), 0);
     const auto same_file = [&] {
         struct stat file = {}, link = {};
-        return ::stat(m_path.c_str(), &file) == 0 && ::stat(held.c_str(), &link) == 0 && file.st_ino == link.st_ino;
+        return ::stat(m_path.c_str(), &file) == 0 && ::stat(held.c_str(), &link) == 0 &&
+               file.st_ino == link.st_ino;
     };
     // The same value, and one cut back to it at its line break.
     ASSERT_TRUE(profile_write_string(m_path, "print", "yyy", "a"));

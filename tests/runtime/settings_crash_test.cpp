@@ -7,8 +7,7 @@
 #include "runtime/gbk.h"
 #include "runtime/profile.h"
 #include "runtime/settings.h"
-
-#include <gtest/gtest.h>
+#include "tests/runtime/file_bytes.h"
 
 #include <algorithm>
 #include <array>
@@ -16,20 +15,22 @@
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <gtest/gtest.h>
 #include <iterator>
 #include <random>
 #include <string>
-#include <vector>
-
-#include <fcntl.h>
 #include <sys/file.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <vector>
 
 namespace vorsa::runtime {
 namespace {
+
+using vorsa::test_files::read_bytes;
 
 using namespace literals;
 namespace fs = std::filesystem;
@@ -84,12 +85,6 @@ Text advance(Text content, long from, long step)
     return content;
 }
 
-std::string read_bytes(const fs::path& file)
-{
-    std::ifstream in(file, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
 std::vector<std::string> temp_files(const fs::path& directory)
 {
     std::vector<std::string> names;
@@ -128,10 +123,10 @@ TEST_F(SettingsCrashTest, KilledWritersLeaveAWholeFileAndNoPileOfTemporaryFiles)
 
     // Kills fall anywhere within the time of a few writes on this file system (its sync may take
     // milliseconds), so that some writers finish writes and most die inside one.
-    const auto write_us = std::chrono::duration_cast<std::chrono::microseconds>(
-                              std::chrono::steady_clock::now() - first_writes)
-                              .count() /
-                          key_count;
+    const auto write_us =
+        std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - first_writes)
+            .count() /
+        key_count;
     const unsigned seed = std::random_device{}();
     SCOPED_TRACE("seed " + std::to_string(seed) + ", one write " + std::to_string(write_us) + " us");
     std::mt19937 random(seed);
@@ -215,8 +210,7 @@ TEST_F(SettingsCrashTest, CleaningSparesLiveWritersAndOtherFiles)
         ".dy.cfg.ab-def",  // not letters and digits
         "dy.cfg.abcdef",   // no leading dot
         ".dy.cfx.abcdef",  // another file's
-        ".other.abcdef",
-        "dy.cfg.bak",
+        ".other.abcdef",   "dy.cfg.bak",
     };
     for (const auto& name : spared)
         if (name != ".dy.cfg.Live01") make(name);

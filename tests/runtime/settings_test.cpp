@@ -1,6 +1,7 @@
 #include "app/settings_keys.h"
 #include "runtime/gbk.h"
 #include "runtime/settings.h"
+#include "tests/runtime/file_bytes.h"
 
 #include <filesystem>
 #include <fstream>
@@ -14,17 +15,8 @@ namespace keys = vorsa::app;
 
 namespace {
 
-std::string read_bytes(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-void write_bytes(const std::string& path, std::string_view bytes)
-{
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-}
+using vorsa::test_files::read_bytes;
+using vorsa::test_files::write_bytes;
 
 class Settings : public testing::Test
 {
