@@ -16,6 +16,25 @@ using runtime::read_setting;
 using runtime::split_text;
 using runtime::write_setting;
 
+namespace {
+
+// A settings value is one line of the file: a value holding a line break would be cut there and its
+// rest would become a stray line, taking the entries after the break with it. Each break typed into a
+// box (CR LF, CR or LF) is stored as one blank. Neither byte is ever the trail byte of a pair.
+Text single_line(std::string_view text)
+{
+    Text line;
+    line.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char byte = text[i];
+        if (byte == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
+        line += byte == '\r' || byte == '\n' ? ' ' : byte;
+    }
+    return line;
+}
+
+} // namespace
+
 Lists::Lists(ListControls controls, std::string settings_path)
     : m_controls(controls), m_settings_path(std::move(settings_path))
 {
@@ -92,18 +111,23 @@ void Lists::rebuild_history_menu(const Text& entry)
     menu.create_popup_menu();
 
     Text history = read_setting(m_settings_path, section_ls, key_history);
-    // Found anywhere, also inside a longer entry: then it is not added again and keeps its place.
-    if (!entry.empty() && find_text(history, entry) < 0) history = entry + Text(history_separator) + history;
+    // Found anywhere, also inside a longer entry: then it is not added again and keeps its place. The
+    // entry is compared as it is stored.
+    const Text stored_entry = single_line(entry);
+    if (!stored_entry.empty() && find_text(history, stored_entry) < 0)
+        history = stored_entry + Text(history_separator) + history;
 
-    const TextList parts = split_text(history, history_separator);
+    TextList parts = split_text(history, history_separator);
+    if (parts.size() > static_cast<std::size_t>(history_positions)) parts.resize(history_positions);
     Text result;
-    for (int i = 1; i <= static_cast<int>(parts.size()) && i <= history_positions; ++i) {
+    for (int i = 1; i <= static_cast<int>(parts.size()); ++i) {
         const Text& part = runtime::element(parts, i);
         if (part.empty()) continue;
         result += Text(history_separator) + part;
         menu.append_menu_item(part, history_command_base + i);
     }
-    if (!result.empty()) write_setting(m_settings_path, section_ls, key_history, result);
+    m_history_entries = std::move(parts);
+    if (!result.empty()) store(section_ls, key_history, result);
 }
 
 void Lists::show_brand_menu()
@@ -132,15 +156,21 @@ void Lists::on_menu_command(int id)
         const int count = menu.menu_item_count();
         for (int p = 1; p <= count; ++p) {
             if (menu.get_menu_item_state(p - 1, true) != runtime::menu_checked) continue;
-            const Text name = menu.get_menu_item_text(p - 1, true);
+            // The name as stored, not as the menu shows it: a name that is not valid GBK comes back
+            // from the widget changed and would no longer tick the brand at the next start.
+            const Text& name = runtime::element(m_brand_names, p);
             ticked += name + Text(brand_terminator);
             const int index = add_ticked_brand(name, p);
             if (index >= 0 && menu.get_menu_item_id(p - 1) == id) brand_box.set_selection(index);
         }
-        write_setting(m_settings_path, section_print, key_ticked_brands, ticked);
+        store(section_print, key_ticked_brands, ticked);
     } else if (id > history_command_floor) {
+        // The entry as stored (the menu's item at that position carries its text); positions without
+        // an item are ignored.
+        const int position = id - history_command_base;
+        if (position < 1 || position > static_cast<int>(m_history_entries.size())) return;
         const TextList fields =
-            split_text(m_controls.history_menu.get_menu_item_text(id, false), history_field_separator);
+            split_text(runtime::element(m_history_entries, position), history_field_separator);
         if (fields.size() != 3) return;
         m_controls.product_edit.set_control_text(fields[0]);
         m_controls.size_edit.set_control_text(fields[1]);
@@ -154,7 +184,7 @@ void Lists::write_shops(int index)
     Text shops = runtime::to_text(index);
     for (int i = 0; i < shop_box.item_count(); ++i)
         shops += Text(shop_separator) + shop_box.get_item_text(i);
-    write_setting(m_settings_path, section_print, key_shops, shops);
+    store(section_print, key_shops, shops);
 }
 
 void Lists::remove_shop()
@@ -184,7 +214,8 @@ void Lists::remember_printer()
 void Lists::remember_shop_values()
 {
     auto& shop_box = m_controls.shop_box;
-    const Text typed = shop_box.get_control_text();
+    // The name as it will be stored, so a name typed with a line break is not added again at each print.
+    const Text typed = single_line(shop_box.get_control_text());
     bool found = false;
     for (int i = 0; i < shop_box.item_count() && !found; ++i)
         found = shop_box.get_item_text(i) == typed;
@@ -192,8 +223,13 @@ void Lists::remember_shop_values()
     int k = shop_box.get_selection();
     if (!found && shop_box.add_item(typed) >= 0) k = shop_box.item_count() - 1;
     write_shops(k);
-    write_setting(m_settings_path, section_print, key_clerk, m_controls.clerk_edit.get_control_text());
-    write_setting(m_settings_path, section_print, key_address, m_controls.address_edit.get_control_text());
+    store(section_print, key_clerk, m_controls.clerk_edit.get_control_text());
+    store(section_print, key_address, m_controls.address_edit.get_control_text());
+}
+
+void Lists::store(std::string_view section, std::string_view key, const Text& value)
+{
+    write_setting(m_settings_path, section, key, single_line(value));
 }
 
 } // namespace vorsa::app

@@ -114,12 +114,16 @@ private:
     // list refused it (then no logo is added either, so the two stay parallel).
     int add_ticked_brand(const Text& name, int position);
     void write_shops(int index);
+    // Every value the lists write goes through here; a line break in it is stored as one blank.
+    void store(std::string_view section, std::string_view key, const Text& value);
 
     ListControls m_controls;
     std::string m_settings_path;
     TextList m_brand_names;
     std::vector<Bytes> m_brand_logos;
     std::vector<Bytes> m_ticked_logos;
+    // The history as split when history_menu was built: the item of position i carries entry i.
+    TextList m_history_entries;
     Text m_printer_name;
 };
 

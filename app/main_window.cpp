@@ -233,6 +233,7 @@ int start_program(const StartOptions& options)
 {
     const std::string settings_path = current_settings_path();
     mark_hidden(settings_path);
+    clear_read_only(settings_path);
     MainWindow program(settings_path, options);
     runtime::run_main_dialog(main_window_form,
                              [&program](runtime::MainDialog& window) { program.on_window_created(window); });

@@ -7,7 +7,9 @@
 #include <fstream>
 #include <iterator>
 #include <string_view>
+#include <sys/stat.h>
 #include <system_error>
+#include <unistd.h>
 
 namespace vorsa::app {
 
@@ -90,6 +92,14 @@ bool mark_hidden(const std::string& settings_path)
     out << name << '\n';
     out.close();
     return static_cast<bool>(out);
+}
+
+bool clear_read_only(const std::string& settings_path)
+{
+    struct stat info = {};
+    if (::stat(settings_path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return false;
+    if (info.st_uid != ::geteuid() || (info.st_mode & S_IWUSR) != 0) return false;
+    return ::chmod(settings_path.c_str(), (info.st_mode & 07777) | S_IWUSR) == 0;
 }
 
 LocalDate local_today()

@@ -23,6 +23,12 @@ std::string current_settings_path();
 // kept as they are. True when the name was added.
 bool mark_hidden(const std::string& settings_path);
 
+// Gives the settings file back its owner's write permission when it lacks it and belongs to the user
+// running the program, as starting cleared the read-only mark on the platform the file comes from;
+// otherwise a read-only file would silently keep every value from being remembered. Nothing else
+// about the file changes; a file of another user is left alone. True when the permission was added.
+bool clear_read_only(const std::string& settings_path);
+
 struct LocalDate
 {
     int year = 0;

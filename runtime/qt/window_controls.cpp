@@ -181,24 +181,33 @@ bool QtEditBox::bind_control(QWidget* parent, int id)
     return true;
 }
 
+QString QtEditBox::shown_text() const
+{
+    if (m_line) return m_line->text();
+    if (m_lines) return m_lines->toPlainText();
+    return {};
+}
+
 Text QtEditBox::get_control_text() const
 {
-    if (m_line) return from_qstring(m_line->text());
-    if (m_lines) return from_qstring(with_platform_line_breaks(m_lines->toPlainText()));
-    return {};
+    if (!m_line && !m_lines) return {};
+    const QString shown = shown_text();
+    if (shown == m_shown) return m_given;
+    return from_qstring(m_lines ? with_platform_line_breaks(shown) : shown);
 }
 
 bool QtEditBox::set_control_text(const Text& text)
 {
     if (m_line) {
         m_line->setText(to_qstring(text));
-        return true;
-    }
-    if (m_lines) {
+    } else if (m_lines) {
         m_lines->setPlainText(with_qt_line_breaks(to_qstring(text)));
-        return true;
+    } else {
+        return false;
     }
-    return false;
+    m_given = text;
+    m_shown = shown_text();
+    return true;
 }
 
 bool QtDropDownList::bind_control(QWidget* parent, int id)
@@ -226,9 +235,13 @@ bool QtDropDownList::bind_control(QWidget* parent, int id)
 Text QtDropDownList::get_control_text() const
 {
     if (!m_box) return {};
-    if (m_box->isEditable()) return from_qstring(m_box->currentText());
     const int index = m_box->currentIndex();
-    return index >= 0 ? from_qstring(m_box->itemText(index)) : Text{};
+    if (!m_box->isEditable()) return item_bytes(index);
+    // A typed text that reads exactly as an item is that item.
+    const QString typed = m_box->currentText();
+    if (index >= 0 && m_box->itemText(index) == typed) return item_bytes(index);
+    const int match = m_box->findText(typed, Qt::MatchExactly | Qt::MatchCaseSensitive);
+    return match >= 0 ? item_bytes(match) : from_qstring(typed);
 }
 
 bool QtDropDownList::set_control_text(const Text& text)
@@ -245,7 +258,9 @@ int QtDropDownList::add_item(const Text& text)
     // the typed text alone.
     const int selection = m_box->currentIndex();
     const QString typed = m_box->isEditable() ? m_box->currentText() : QString();
-    m_box->addItem(to_qstring(text));
+    // The item keeps the bytes it was added with: they are what the program stored, and GBK to UTF-16
+    // and back changes bytes that are not valid GBK.
+    m_box->addItem(to_qstring(text), QByteArray(text.data(), static_cast<qsizetype>(text.size())));
     if (m_box->currentIndex() != selection) {
         m_box->setCurrentIndex(selection);
         if (m_box->isEditable()) m_box->setEditText(typed);
@@ -255,8 +270,16 @@ int QtDropDownList::add_item(const Text& text)
 
 Text QtDropDownList::get_item_text(int index) const
 {
+    return item_bytes(index);
+}
+
+Text QtDropDownList::item_bytes(int index) const
+{
     if (!m_box || index < 0 || index >= m_box->count()) return {};
-    return from_qstring(m_box->itemText(index));
+    const QVariant bytes = m_box->itemData(index);
+    if (bytes.typeId() != QMetaType::QByteArray) return from_qstring(m_box->itemText(index));
+    const QByteArray data = bytes.toByteArray();
+    return Text(data.constData(), static_cast<std::size_t>(data.size()));
 }
 
 int QtDropDownList::item_count() const

@@ -123,8 +123,14 @@ public:
     bool set_control_text(const Text& text) override;
 
 private:
+    QString shown_text() const;
+
     QPointer<QLineEdit> m_line;
     QPointer<QPlainTextEdit> m_lines;
+    // The last text set and how the box showed it: while the box still shows exactly that, its text is
+    // the bytes set, also where GBK to UTF-16 and back would change them (bytes that are not valid GBK).
+    Text m_given;
+    QString m_shown;
 };
 
 // A drop-down list: editable (typed text of its own) or fixed (shows the selected item). It never
@@ -152,6 +158,9 @@ public:
     QComboBox* combo_box() const { return m_box; }
 
 private:
+    // The bytes an item was added with (see add_item).
+    Text item_bytes(int index) const;
+
     QPointer<QComboBox> m_box;
     std::function<void()> m_changed;
 };

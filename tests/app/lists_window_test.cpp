@@ -17,6 +17,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QClipboard>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QMenu>
@@ -68,9 +69,11 @@ enum class Do
     tick,           // "设置", then the brand's item in the brand menu
     choose_history, // "历史", then the entry's item in the history menu
     type_inputs,    // types into product, size and price
-    add,            // types the line and clicks "添加预览"
+    add,            // types the line and clicks "添加预览"; "\n" is the Enter key
+    add_as_shown,   // clicks "添加预览" with the boxes as they are
     clear,          // "清除"
     type_shop,      // replaces the shop field's text by typing
+    paste_shop,     // replaces the shop field's text by pasting it from the clipboard
     pick_shop,      // arrows through the shop list to the entry
     remove_shop,    // "X"
     print,          // "开始打印"
@@ -103,6 +106,7 @@ enum class Look
     pplist,        // values in the settings file
     dm,
     dyjm,
+    yyy,
     ls,
 };
 
@@ -111,6 +115,7 @@ struct Setting
     std::string_view section;
     std::string_view key;
     std::string value;
+    bool raw = false; // the value's bytes as they are, not UTF-8 to convert
 };
 
 struct Expect
@@ -164,6 +169,11 @@ const std::vector<Case> cases = {
      {{section_pingpai, key_online_brands, ",新耐克"}, {section_print, key_ticked_brands, "新耐克|"}},
      {{Do::tick, "耐克"}, {Do::restart}},
      {{Look::ticked_items, "耐克,新耐克"}, {Look::brands, "[耐克],新耐克"}, {Look::pplist, "新耐克|"}}},
+    // A name that is not GBK shows with U+FFFD; what is stored is the vendor's bytes.
+    {"BrandNameThatIsNoGbkStaysTickedAfterARestart",
+     {{section_pingpai, key_online_brands, ",\xFFSport", true}},
+     {{Do::tick, "\uFFFDSport"}, {Do::restart}},
+     {{Look::ticked_items, "\uFFFDSport"}, {Look::brands, "[\uFFFDSport]"}, {Look::pplist, "\uFFFDSport|"}}},
     {"UntickedNameInsideATickedOneIsBackAfterARestart",
      {{section_pingpai, key_online_brands, ",新耐克"}, {section_print, key_ticked_brands, "新耐克|"}},
      {{Do::tick, "耐克"}},
@@ -192,6 +202,15 @@ const std::vector<Case> cases = {
      {},
      {{Do::type_shop, "王府井,东区"}, {Do::print}, {Do::restart}},
      {{Look::dm, "0,王府井,东区"}, {Look::shops, "[王府井],东区/王府井"}}},
+    {"ShopAndClerkThatAreNoGbkAreWrittenBackAsStored",
+     {{section_print, key_shops, "0,\xFFShop", true}, {section_print, key_clerk, "\xFFYuan", true}},
+     {{Do::print}, {Do::restart}},
+     {{Look::dm, "0,\uFFFDShop"}, {Look::yyy, "\uFFFDYuan"}, {Look::shops, "[\uFFFDShop]/\uFFFDShop"}}},
+    // A value stored with a line break would be cut at it; the break is stored as a blank.
+    {"ShopPastedWithALineBreakIsStoredWithABlank",
+     {},
+     {{Do::paste_shop, "东方\n商场"}, {Do::print}, {Do::restart}},
+     {{Look::dm, "0,东方 商场"}, {Look::shops, "[东方 商场]/东方 商场"}}},
     {"RemovingTheSelectedShopSelectsTheLastLeft",
      {{section_print, key_shops, "0,新世界百货,东方商场,百盛"}},
      {{Do::remove_shop}},
@@ -246,6 +265,15 @@ const std::vector<Case> cases = {
       {Do::add, "b8|1|1|1"}, {Do::add, "b9|1|1|1"}, {Do::add, "c0|1|1|1"}, {Do::clear},
       {Do::add, "c1|1|1|1"}, {Do::restart}},
      {{Look::history_count, "19"}, {Look::history_ends, "c1|1|1.00 … a3|1|1.00"}}},
+    // Enter in the size box; the receipt line keeps the break, the stored entry holds a blank instead.
+    {"LineBreakTypedIntoTheSizeKeepsTheOlderEntries",
+     {{section_ls, key_history, "|*|a|1|1.00|*|b|1|1.00|*|c|1|1.00"}},
+     {{Do::add, "跑鞋|4\n2\n|199|1"}, {Do::restart}},
+     {{Look::ls, "|*|跑鞋|4 2 |199.00|*|a|1|1.00|*|b|1|1.00|*|c|1|1.00"}, {Look::history_count, "4"}}},
+    {"HistoryEntryThatIsNoGbkIsFoundAgainWhenChosenAndAdded",
+     {{section_ls, key_history, "|*|\xFFShoe|42|199.00", true}},
+     {{Do::choose_history, "\uFFFDShoe|42|199.00"}, {Do::add_as_shown}},
+     {{Look::ls, "|*|\uFFFDShoe|42|199.00"}, {Look::history, "\uFFFDShoe|42|199.00"}}},
     {"ChoosingAHistoryEntryFillsTheBoxesOnlyWithThreeFields",
      {{section_ls, key_history, "|*|跑鞋||199.00|*|短袖|L|"}},
      {{Do::type_inputs, "x|y|z"}, {Do::choose_history, "跑鞋||199.00"}, {Do::choose_history, "短袖|L|"}},
@@ -331,6 +359,10 @@ protected:
     static void type(QWidget* widget, const std::string& utf8_text)
     {
         for (const QChar character : QString::fromStdString(utf8_text)) {
+            if (character == u'\n') {
+                QTest::keyClick(widget, Qt::Key_Return);
+                continue;
+            }
             QKeyEvent press(QEvent::KeyPress, 0, Qt::NoModifier, QString(character));
             QKeyEvent release(QEvent::KeyRelease, 0, Qt::NoModifier, QString(character));
             QApplication::sendEvent(widget, &press);
@@ -396,6 +428,9 @@ protected:
             click(c.add_preview_button);
             break;
         }
+        case Do::add_as_shown:
+            click(c.add_preview_button);
+            break;
         case Do::clear:
             click(c.clear_button);
             break;
@@ -404,6 +439,14 @@ protected:
             field->clear();
             field->setFocus();
             type(field, step.text);
+            break;
+        }
+        case Do::paste_shop: {
+            QLineEdit* field = c.shop_box.combo_box()->lineEdit();
+            field->clear();
+            field->setFocus();
+            QGuiApplication::clipboard()->setText(QString::fromStdString(step.text));
+            QTest::keySequence(field, QKeySequence::Paste);
             break;
         }
         case Do::pick_shop:
@@ -507,6 +550,8 @@ protected:
             return setting(section_print, key_shops);
         case Look::dyjm:
             return setting(section_dayinji, key_printer);
+        case Look::yyy:
+            return setting(section_print, key_clerk);
         case Look::ls:
             return setting(section_ls, key_history);
         }
@@ -516,8 +561,9 @@ protected:
     static const char* name_of(Look what)
     {
         static const char* const names[] = {
-            "brands",        "ticked_items", "receipt_logo", "shops",  "printers", "printed_on", "history",
-            "history_count", "history_ends", "inputs",       "pplist", "dm",       "dyjm",       "ls"};
+            "brands",     "ticked_items", "receipt_logo",  "shops",        "printers",
+            "printed_on", "history",      "history_count", "history_ends", "inputs",
+            "pplist",     "dm",           "dyjm",          "yyy",          "ls"};
         return names[static_cast<int>(what)];
     }
 
@@ -534,7 +580,8 @@ TEST_P(ListsThroughTheWindow, ShowsAndStores)
 {
     const Case& c = GetParam();
     for (const Setting& s : c.given)
-        ASSERT_TRUE(runtime::write_setting(current_settings_path(), s.section, s.key, gbk(s.value)));
+        ASSERT_TRUE(runtime::write_setting(current_settings_path(), s.section, s.key,
+                                           s.raw ? s.value : gbk(s.value)));
     open();
     for (std::size_t i = 0; i < c.steps.size(); ++i) {
         SCOPED_TRACE("step " + std::to_string(i + 1));

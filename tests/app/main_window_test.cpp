@@ -32,6 +32,8 @@
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <string>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <vector>
 
 namespace vorsa::app {
@@ -535,15 +537,38 @@ TEST_F(MainWindowTest, PrintButtonPrintsTheLastPreviewOnTheRememberedPrinter)
 
 TEST_F(MainWindowTest, StartProgramRunsUntilTheCloseBoxAndSavesNothing)
 {
-    // An empty directory, and one whose settings file is not yet listed as hidden.
-    for (const bool with_settings : {false, true}) {
-        SCOPED_TRACE(with_settings);
-        const fs::path directory = m_root / (with_settings ? "with" : "without");
+    // The start gives a read-only settings file of the user back its owner's write permission, which
+    // the writer needs, and changes nothing else; another user's file keeps its mode.
+    struct Start
+    {
+        const char* name;
+        bool with_settings;
+        fs::perms mode = fs::perms::none;
+        bool of_another_user = false;
+        fs::perms mode_after = fs::perms::none;
+    };
+    using enum fs::perms;
+    const Start starts[] = {
+        {"without", false},
+        {"read-only", true, owner_read | group_read | others_read, false,
+         owner_read | owner_write | group_read | others_read},
+        {"owner-only", true, owner_read, false, owner_read | owner_write},
+        {"another-users", true, owner_read | group_read | others_read, true,
+         owner_read | group_read | others_read},
+    };
+    for (const Start& start : starts) {
+        SCOPED_TRACE(start.name);
+        const fs::path directory = m_root / start.name;
+        const fs::path settings = directory / "dy.cfg";
         fs::create_directories(directory);
-        if (with_settings)
-            runtime::write_setting((directory / "dy.cfg").string(), section_print, key_clerk, "x");
+        if (start.with_settings) {
+            runtime::write_setting(settings.string(), section_print, key_clerk, "x");
+            fs::permissions(settings, start.mode);
+            // Only root can give a file away; as another user the row has nothing to start from.
+            if (start.of_another_user && ::chown(settings.c_str(), 65534, 65534) != 0) continue;
+        }
         const fs::file_time_type written =
-            with_settings ? fs::last_write_time(directory / "dy.cfg") : fs::file_time_type{};
+            start.with_settings ? fs::last_write_time(settings) : fs::file_time_type{};
         fs::current_path(directory);
 
         bool seen = false;
@@ -562,10 +587,14 @@ TEST_F(MainWindowTest, StartProgramRunsUntilTheCloseBoxAndSavesNothing)
         });
         EXPECT_EQ(start_program(test_options()), 0);
         EXPECT_TRUE(seen);
-        EXPECT_EQ(fs::exists(directory / "dy.cfg"), with_settings);
-        EXPECT_EQ(fs::exists(directory / ".hidden"), with_settings);
-        if (with_settings) {
-            EXPECT_EQ(fs::last_write_time(directory / "dy.cfg"), written);
+        EXPECT_EQ(fs::exists(settings), start.with_settings);
+        EXPECT_EQ(fs::exists(directory / ".hidden"), start.with_settings);
+        if (start.with_settings) {
+            EXPECT_EQ(fs::last_write_time(settings), written);
+            EXPECT_EQ(fs::status(settings).permissions(), start.mode_after);
+            struct stat info = {};
+            ASSERT_EQ(::stat(settings.c_str(), &info), 0);
+            EXPECT_EQ(info.st_uid, start.of_another_user ? 65534u : ::geteuid());
         }
     }
 }
