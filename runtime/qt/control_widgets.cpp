@@ -1,12 +1,15 @@
 #include "runtime/qt/control_widgets.h"
 
 #include <QFontMetrics>
+#include <QPainter>
+#include <qdrawutil.h>
 #include <QResizeEvent>
 #include <QStyle>
 #include <QStyleOptionFrame>
 #include <QTextDocument>
 #include <QToolButton>
 #include <QValidator>
+#include <algorithm>
 
 namespace vorsa::runtime {
 
@@ -15,6 +18,10 @@ namespace {
 // QLineEdit keeps this many pixels free on either side of the text inside its contents rectangle.
 constexpr int line_edit_side_margin = 2;
 constexpr int cursor_width = 1;
+// The group box title starts this many pixels in from the frame's left line (about four dialog units
+// of the template font) and keeps a gap of this many pixels to the frame's line on either side.
+constexpr int group_title_indent = 6;
+constexpr int group_title_gap = 2;
 
 // Refuses every edit by the user that would make the text wider than the box can show.
 class FitsWidthValidator : public QValidator
@@ -47,6 +54,36 @@ int WidthLimitedLineEdit::text_room() const
 bool WidthLimitedLineEdit::fits(const QString& text) const
 {
     return QFontMetrics(font()).horizontalAdvance(text) <= text_room();
+}
+
+TemplateGroupBox::TemplateGroupBox(QWidget* parent) : QGroupBox(parent) {}
+
+QRect TemplateGroupBox::frame_rect() const
+{
+    return rect().adjusted(0, fontMetrics().height() / 2, 0, 0);
+}
+
+QRect TemplateGroupBox::title_rect() const
+{
+    if (title().isEmpty()) return {};
+    const QFontMetrics metrics = fontMetrics();
+    const int width = metrics.horizontalAdvance(title()) + 2 * group_title_gap;
+    return QRect(group_title_indent, 0, std::min(width, rect().width() - 2 * group_title_indent),
+                 metrics.height());
+}
+
+void TemplateGroupBox::paintEvent(QPaintEvent*)
+{
+    // An etched frame, as the platform draws group boxes. The style's own group-box frame cannot be
+    // used: it leaves a line for the title above itself.
+    QPainter painter(this);
+    qDrawShadeRect(&painter, frame_rect(), palette(), true, 1, 0);
+    const QRect title_box = title_rect();
+    if (title_box.isEmpty()) return;
+    // The title interrupts the frame's top line.
+    painter.fillRect(title_box, palette().color(backgroundRole()));
+    style()->drawItemText(&painter, title_box, Qt::AlignCenter | Qt::TextShowMnemonic, palette(), isEnabled(),
+                          title(), QPalette::WindowText);
 }
 
 OneLineTextEdit::OneLineTextEdit(QWidget* parent) : QPlainTextEdit(parent)
