@@ -32,6 +32,13 @@ void use_white_ground(QWidget* widget, bool button_face_too)
     widget->setPalette(palette);
 }
 
+// A text the program sets shows from its first character, as in the platform's edit boxes; Qt leaves
+// the cursor after the last one and scrolls the start out of a box too narrow for the whole text.
+void show_from_start(QLineEdit* edit)
+{
+    if (edit) edit->setCursorPosition(0);
+}
+
 QString with_platform_line_breaks(QString text)
 {
     return text.replace(u'\n', QStringLiteral("\r\n"));
@@ -192,6 +199,7 @@ bool QtEditBox::set_control_text(const Text& text)
 {
     if (m_line) {
         m_line->setText(to_qstring(text));
+        show_from_start(m_line);
         return true;
     }
     if (m_lines) {
@@ -235,6 +243,7 @@ bool QtDropDownList::set_control_text(const Text& text)
 {
     if (!m_box || !m_box->isEditable()) return false;
     m_box->setEditText(to_qstring(text));
+    show_from_start(m_box->lineEdit());
     return true;
 }
 
@@ -279,7 +288,10 @@ bool QtDropDownList::set_selection(int index)
         return false;
     }
     m_box->setCurrentIndex(index);
-    if (m_box->isEditable()) m_box->setEditText(m_box->itemText(index));
+    if (m_box->isEditable()) {
+        m_box->setEditText(m_box->itemText(index));
+        show_from_start(m_box->lineEdit());
+    }
     return true;
 }
 

@@ -6,6 +6,7 @@
 #include "runtime/qt/control_widgets.h"
 #include "runtime/qt/popup_menu.h"
 #include "runtime/qt/qt_interaction.h"
+#include "runtime/qt/qt_text.h"
 #include "runtime/qt/window_controls.h"
 #include "tests/runtime/qt_test_app.h"
 
@@ -18,6 +19,7 @@
 #include <QTimer>
 #include <QToolButton>
 #include <gtest/gtest.h>
+#include <functional>
 #include <vector>
 
 namespace vorsa::runtime {
@@ -199,6 +201,43 @@ TEST_F(WindowControlsTest, EditableListKeepsItsTypedText)
     list.set_control_text("again");
     list.clear_items();
     EXPECT_EQ(list.get_control_text(), "");
+}
+
+// A text the program sets shows from its first character, however long it is, as the platform's edit
+// boxes show it: the cursor stands before the first character, not after the last.
+TEST_F(WindowControlsTest, ProgramTextsShowFromTheirFirstCharacter)
+{
+    const Text long_text = "新世界百货购物广场店东方路一千二百三十四号二楼西区"_gbk;
+    QtEditBox line;
+    QtEditBox limited;
+    QtDropDownList editable;
+    ASSERT_TRUE(line.bind_control(m_window.get(), id_line));
+    ASSERT_TRUE(limited.bind_control(m_window.get(), id_limited));
+    ASSERT_TRUE(editable.bind_control(m_window.get(), id_editable_list));
+    show();
+    editable.add_item(long_text);
+    const struct
+    {
+        const char* name;
+        QLineEdit* edit;
+        std::function<void()> set;
+    } rows[] = {
+        {"edit box", qobject_cast<QLineEdit*>(line.widget()), [&] { line.set_control_text(long_text); }},
+        {"limited edit box", qobject_cast<QLineEdit*>(limited.widget()), [&] { limited.set_control_text(long_text); }},
+        {"editable list, typed text", editable.combo_box()->lineEdit(), [&] { editable.set_control_text(long_text); }},
+        {"editable list, selected item", editable.combo_box()->lineEdit(), [&] { editable.set_selection(0); }},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        ASSERT_NE(row.edit, nullptr);
+        row.edit->setText(QStringLiteral("x"));
+        row.set();
+        QCoreApplication::processEvents();
+        EXPECT_EQ(from_qstring(row.edit->text()), long_text);
+        EXPECT_GT(row.edit->fontMetrics().horizontalAdvance(row.edit->text()), row.edit->width());
+        EXPECT_EQ(row.edit->cursorPosition(), 0);
+        EXPECT_LT(row.edit->inputMethodQuery(Qt::ImCursorRectangle).toRect().left(), row.edit->width() / 4);
+    }
 }
 
 TEST_F(WindowControlsTest, SelectionChangeIsReportedForTheUserOnly)
