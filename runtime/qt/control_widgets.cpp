@@ -2,7 +2,6 @@
 
 #include <QFontMetrics>
 #include <QPainter>
-#include <qdrawutil.h>
 #include <QResizeEvent>
 #include <QStyle>
 #include <QStyleOptionFrame>
@@ -10,6 +9,7 @@
 #include <QToolButton>
 #include <QValidator>
 #include <algorithm>
+#include <qdrawutil.h>
 
 namespace vorsa::runtime {
 

@@ -245,8 +245,8 @@ TEST_F(MainWindowTest, EachControlDrawsInsideItsTemplateRectangle)
             for (int x = 0; x < whole.width(); ++x)
                 if (whole.pixel(x, y) != without.pixel(x, y)) drawn |= QRect(x, y, 1, 1);
         ASSERT_FALSE(drawn.isEmpty());
-        EXPECT_TRUE(expected.contains(drawn)) << drawn.x() << "," << drawn.y() << " " << drawn.width() << "x"
-                                              << drawn.height();
+        EXPECT_TRUE(expected.contains(drawn))
+            << drawn.x() << "," << drawn.y() << " " << drawn.width() << "x" << drawn.height();
         if (qobject_cast<QLabel*>(item)) continue;
 
         // Framed controls: the frame runs along the left, top and right edges (and the bottom, but for a

@@ -18,8 +18,8 @@
 #include <QTest>
 #include <QTimer>
 #include <QToolButton>
-#include <gtest/gtest.h>
 #include <functional>
+#include <gtest/gtest.h>
 #include <vector>
 
 namespace vorsa::runtime {
@@ -223,9 +223,12 @@ TEST_F(WindowControlsTest, ProgramTextsShowFromTheirFirstCharacter)
         std::function<void()> set;
     } rows[] = {
         {"edit box", qobject_cast<QLineEdit*>(line.widget()), [&] { line.set_control_text(long_text); }},
-        {"limited edit box", qobject_cast<QLineEdit*>(limited.widget()), [&] { limited.set_control_text(long_text); }},
-        {"editable list, typed text", editable.combo_box()->lineEdit(), [&] { editable.set_control_text(long_text); }},
-        {"editable list, selected item", editable.combo_box()->lineEdit(), [&] { editable.set_selection(0); }},
+        {"limited edit box", qobject_cast<QLineEdit*>(limited.widget()),
+         [&] { limited.set_control_text(long_text); }},
+        {"editable list, typed text", editable.combo_box()->lineEdit(),
+         [&] { editable.set_control_text(long_text); }},
+        {"editable list, selected item", editable.combo_box()->lineEdit(),
+         [&] { editable.set_selection(0); }},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
