@@ -13,7 +13,8 @@ class QToolButton;
 namespace vorsa::runtime {
 
 // A single-line edit box without automatic horizontal scrolling: typing, pasting or composing stops
-// once the text would no longer fit the visible width. Texts set by the program are not cut.
+// once the text would no longer fit the visible width; of a longer paste the box takes the part that
+// fits. Texts set by the program through set_program_text are not cut.
 class WidthLimitedLineEdit : public QLineEdit
 {
     Q_OBJECT
@@ -24,6 +25,15 @@ public:
     // cursor's room at both ends.
     int text_room() const;
     bool fits(const QString& text) const;
+
+    // Sets the whole text, however wide.
+    void set_program_text(const QString& text);
+
+private:
+    friend class FitsWidthValidator;
+    // The text before the edit being checked, and whether the program is setting the text.
+    QString m_before;
+    bool m_program_text = false;
 };
 
 // A multi-line edit box shown one line high: no wrapping, no scroll bars, the view follows the cursor

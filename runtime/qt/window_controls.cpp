@@ -198,7 +198,10 @@ Text QtEditBox::get_control_text() const
 bool QtEditBox::set_control_text(const Text& text)
 {
     if (m_line) {
-        m_line->setText(to_qstring(text));
+        if (auto* limited = qobject_cast<WidthLimitedLineEdit*>(m_line.data()))
+            limited->set_program_text(to_qstring(text));
+        else
+            m_line->setText(to_qstring(text));
         show_from_start(m_line);
         return true;
     }

@@ -11,6 +11,8 @@
 #include "tests/runtime/qt_test_app.h"
 
 #include <QAction>
+#include <QApplication>
+#include <QClipboard>
 #include <QFontDatabase>
 #include <QLabel>
 #include <QMenu>
@@ -397,6 +399,32 @@ TEST_F(WindowControlsTest, LimitedEditStopsAtItsVisibleWidth)
     // The program's own texts are not cut.
     limited.set_control_text(std::string(40, 'W'));
     EXPECT_EQ(limited.get_control_text(), std::string(40, 'W'));
+
+    // A paste wider than the room left inserts the part that fits, at the cursor.
+    const struct
+    {
+        const char* name;
+        QString before;
+        int cursor;
+    } pastes[] = {{"into the empty box", {}, 0}, {"between two characters", QStringLiteral("ab"), 1}};
+    const QString pasted = QStringLiteral("商品名称很长的一件运动服") + QString(40, u'W');
+    for (const auto& paste : pastes) {
+        SCOPED_TRACE(paste.name);
+        limited.set_control_text(from_qstring(paste.before));
+        edit->setCursorPosition(paste.cursor);
+        QApplication::clipboard()->setText(pasted);
+        QTest::keySequence(edit, QKeySequence::Paste);
+        const QString head = paste.before.left(paste.cursor);
+        const QString tail = paste.before.mid(paste.cursor);
+        const QString kept_text = edit->text();
+        ASSERT_TRUE(kept_text.startsWith(head) && kept_text.endsWith(tail)) << kept_text.toStdString();
+        const QString inserted = kept_text.mid(head.size(), kept_text.size() - head.size() - tail.size());
+        EXPECT_FALSE(inserted.isEmpty());
+        EXPECT_TRUE(pasted.startsWith(inserted)) << inserted.toStdString();
+        EXPECT_TRUE(edit->fits(kept_text));
+        EXPECT_FALSE(edit->fits(head + pasted.left(inserted.size() + 1) + tail));
+        EXPECT_EQ(edit->cursorPosition(), head.size() + inserted.size());
+    }
 }
 
 TEST_F(WindowControlsTest, VisibilityFollowsTheWidget)
