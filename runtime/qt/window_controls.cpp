@@ -11,6 +11,7 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QWindow>
 #include <algorithm>
 
 namespace vorsa::runtime {
@@ -95,6 +96,18 @@ QWidget* MainDialog::dialog_item(int id) const
         if (value.isValid() && value.toInt() == id) return child;
     }
     return nullptr;
+}
+
+bool MainDialog::event(QEvent* event)
+{
+    const bool handled = QDialog::event(event);
+    // A child that draws through OpenGL (the web view) makes Qt replace the shown window's native
+    // window, and the new one comes up at 0,0 when no window manager places it. It goes back to where
+    // the window is, centred on the screen.
+    if (event->type() == QEvent::WinIdChange && isVisible() && windowHandle() &&
+        windowHandle()->position() != geometry().topLeft())
+        windowHandle()->setPosition(geometry().topLeft());
+    return handled;
 }
 
 void MainDialog::keyPressEvent(QKeyEvent* event)

@@ -66,6 +66,7 @@ public slots:
     void accept() override {}
 
 protected:
+    bool event(QEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
 
