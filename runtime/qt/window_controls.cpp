@@ -110,6 +110,17 @@ bool MainDialog::event(QEvent* event)
     return handled;
 }
 
+void MainDialog::changeEvent(QEvent* event)
+{
+    QDialog::changeEvent(event);
+    // The window has one size. Qt's own title bar on native Wayland offers maximising whatever the
+    // window's flags say, and a compositor that maximises it expects a window of the screen's size;
+    // the request is taken back at once.
+    constexpr Qt::WindowStates resized = Qt::WindowMaximized | Qt::WindowFullScreen;
+    if (event->type() == QEvent::WindowStateChange && (windowState() & resized))
+        setWindowState(windowState() & ~resized);
+}
+
 void MainDialog::keyPressEvent(QKeyEvent* event)
 {
     // Keys that reach the window itself, not taken by a control: Enter and Esc become commands 1 and

@@ -6,6 +6,7 @@
 #include "runtime/qt/control_widgets.h"
 #include "runtime/qt/popup_menu.h"
 #include "runtime/qt/qt_interaction.h"
+#include "runtime/qt/qt_platform.h"
 #include "runtime/qt/qt_text.h"
 #include "runtime/qt/window_controls.h"
 #include "tests/runtime/qt_test_app.h"
@@ -20,6 +21,7 @@
 #include <QTest>
 #include <QTimer>
 #include <QToolButton>
+#include <QWindow>
 #include <functional>
 #include <gtest/gtest.h>
 #include <vector>
@@ -334,6 +336,56 @@ TEST_F(WindowControlsTest, WindowIsFixedWithoutMaximiseBox)
     EXPECT_TRUE(flags & Qt::WindowMinimizeButtonHint);
     EXPECT_TRUE(flags & Qt::WindowCloseButtonHint);
     EXPECT_EQ(m_window->windowTitle(), QStringLiteral("form"));
+    // What the platform sees: no maximise button, one size.
+    QWindow* native = m_window->windowHandle();
+    ASSERT_NE(native, nullptr);
+    EXPECT_FALSE(native->flags() & Qt::WindowMaximizeButtonHint);
+    EXPECT_EQ(native->minimumSize(), native->maximumSize());
+
+    // A title bar that asks to maximise anyway (Qt's own on native Wayland) changes nothing.
+    const struct
+    {
+        const char* name;
+        Qt::WindowState state;
+    } requests[] = {{"maximise", Qt::WindowMaximized}, {"full screen", Qt::WindowFullScreen}};
+    for (const auto& request : requests) {
+        SCOPED_TRACE(request.name);
+        native->setWindowStates(request.state);
+        QCoreApplication::processEvents();
+        EXPECT_FALSE(m_window->windowState() & (Qt::WindowMaximized | Qt::WindowFullScreen));
+        EXPECT_FALSE(native->windowStates() & (Qt::WindowMaximized | Qt::WindowFullScreen));
+        EXPECT_EQ(m_window->size(), QSize(300, 220));
+    }
+}
+
+// Which platform plug-ins the program asks Qt for: X11 first, native Wayland as the fallback, unless
+// the user chose one or there is no X display.
+TEST(PreferredPlatform, X11FirstUnlessTheUserChose)
+{
+    const struct
+    {
+        const char* name;
+        const char* chosen;
+        const char* display;
+        std::vector<const char*> arguments;
+        const char* expected;
+    } rows[] = {
+        {"X display, no choice", "", ":0", {"vorsa-receipt"}, "xcb;wayland"},
+        {"XWayland under a Wayland session", "", ":1", {"vorsa-receipt"}, "xcb;wayland"},
+        {"chosen through the environment", "wayland", ":0", {"vorsa-receipt"}, ""},
+        {"chosen offscreen", "offscreen", ":0", {"vorsa-receipt"}, ""},
+        {"chosen on the command line", "", ":0", {"vorsa-receipt", "-platform", "wayland"}, ""},
+        {"chosen on the command line, two dashes", "", ":0", {"vorsa-receipt", "--platform", "wayland"}, ""},
+        {"no X display", "", "", {"vorsa-receipt"}, ""},
+        {"other arguments only", "", ":0", {"vorsa-receipt", "-style", "fusion"}, "xcb;wayland"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        std::vector<char*> arguments;
+        for (const char* argument : row.arguments)
+            arguments.push_back(const_cast<char*>(argument));
+        EXPECT_EQ(preferred_qt_platform(row.chosen, row.display, arguments), row.expected);
+    }
 }
 
 TEST(MainDialogRun, CloseBoxEndsTheDialogAtOnce)
