@@ -21,6 +21,12 @@ int program_main(int argc, char* argv[], const std::function<void(QApplication&)
 #if VORSA_NOTICE_VIEW
     runtime::prepare_web_views();
 #endif
+    // Qt would take native Wayland wherever its plug-in is installed, with a title bar of its own that
+    // maximises the fixed-size window; X11 comes first unless the user chose a platform.
+    const std::string platform = runtime::preferred_qt_platform(
+        qgetenv("QT_QPA_PLATFORM").toStdString(), qgetenv("DISPLAY").toStdString(),
+        std::span<char* const>(argv, static_cast<std::size_t>(argc)));
+    if (!platform.empty()) qputenv("QT_QPA_PLATFORM", QByteArray::fromStdString(platform));
     QApplication application(argc, argv);
     if (application_made) application_made(application);
     runtime::install_qt_platform();

@@ -3,6 +3,7 @@
 // that takes no more text than it can show, a one-line edit box that scrolls sideways and takes Enter
 // as a line break, and the spin control's pair of arrows. The main window's form places them.
 
+#include <QGroupBox>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QWidget>
@@ -12,7 +13,8 @@ class QToolButton;
 namespace vorsa::runtime {
 
 // A single-line edit box without automatic horizontal scrolling: typing, pasting or composing stops
-// once the text would no longer fit the visible width. Texts set by the program are not cut.
+// once the text would no longer fit the visible width; of a longer paste the box takes the part that
+// fits. Texts set by the program through set_program_text are not cut.
 class WidthLimitedLineEdit : public QLineEdit
 {
     Q_OBJECT
@@ -23,6 +25,15 @@ public:
     // cursor's room at both ends.
     int text_room() const;
     bool fits(const QString& text) const;
+
+    // Sets the whole text, however wide.
+    void set_program_text(const QString& text);
+
+private:
+    friend class FitsWidthValidator;
+    // The text before the edit being checked, and whether the program is setting the text.
+    QString m_before;
+    bool m_program_text = false;
 };
 
 // A multi-line edit box shown one line high: no wrapping, no scroll bars, the view follows the cursor
@@ -33,6 +44,25 @@ class OneLineTextEdit : public QPlainTextEdit
     Q_OBJECT
 public:
     explicit OneLineTextEdit(QWidget* parent = nullptr);
+};
+
+// A group box drawn the way the platform's dialogs draw one: the title sits at the top of the box's
+// rectangle, a little in from the left, and the frame's top line runs through the middle of the title,
+// so frame and title stay inside the rectangle the form gives (Qt's styles put the title on a line of
+// its own above the frame, which moves the frame down by a whole line).
+class TemplateGroupBox : public QGroupBox
+{
+    Q_OBJECT
+public:
+    explicit TemplateGroupBox(QWidget* parent = nullptr);
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    // The rectangle of the frame and that of the title, in the box's own coordinates.
+    QRect frame_rect() const;
+    QRect title_rect() const;
 };
 
 // The spin control: two arrows stacked in a small square, no buddy window and no value of its own.

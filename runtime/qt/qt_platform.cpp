@@ -78,6 +78,17 @@ QString song_face_family()
     return {};
 }
 
+std::string preferred_qt_platform(std::string_view chosen, std::string_view display,
+                                  std::span<char* const> arguments)
+{
+    if (!chosen.empty() || display.empty()) return {};
+    for (const char* argument : arguments)
+        if (argument &&
+            (std::string_view(argument) == "-platform" || std::string_view(argument) == "--platform"))
+            return {};
+    return "xcb;wayland";
+}
+
 void install_qt_platform()
 {
     set_picture_decoder(decode_with_qt);

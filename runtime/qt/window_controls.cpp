@@ -11,6 +11,7 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QWindow>
 #include <algorithm>
 
 namespace vorsa::runtime {
@@ -30,6 +31,13 @@ void use_white_ground(QWidget* widget, bool button_face_too)
     // A fixed drop-down list draws its closed face with the button colour.
     if (button_face_too) palette.setColor(QPalette::Button, Qt::white);
     widget->setPalette(palette);
+}
+
+// A text the program sets shows from its first character, as in the platform's edit boxes; Qt leaves
+// the cursor after the last one and scrolls the start out of a box too narrow for the whole text.
+void show_from_start(QLineEdit* edit)
+{
+    if (edit) edit->setCursorPosition(0);
 }
 
 QString with_platform_line_breaks(QString text)
@@ -88,6 +96,29 @@ QWidget* MainDialog::dialog_item(int id) const
         if (value.isValid() && value.toInt() == id) return child;
     }
     return nullptr;
+}
+
+bool MainDialog::event(QEvent* event)
+{
+    const bool handled = QDialog::event(event);
+    // A child that draws through OpenGL (the web view) makes Qt replace the shown window's native
+    // window, and the new one comes up at 0,0 when no window manager places it. It goes back to where
+    // the window is, centred on the screen.
+    if (event->type() == QEvent::WinIdChange && isVisible() && windowHandle() &&
+        windowHandle()->position() != geometry().topLeft())
+        windowHandle()->setPosition(geometry().topLeft());
+    return handled;
+}
+
+void MainDialog::changeEvent(QEvent* event)
+{
+    QDialog::changeEvent(event);
+    // The window has one size. Qt's own title bar on native Wayland offers maximising whatever the
+    // window's flags say, and a compositor that maximises it expects a window of the screen's size;
+    // the request is taken back at once.
+    constexpr Qt::WindowStates resized = Qt::WindowMaximized | Qt::WindowFullScreen;
+    if (event->type() == QEvent::WindowStateChange && (windowState() & resized))
+        setWindowState(windowState() & ~resized);
 }
 
 void MainDialog::keyPressEvent(QKeyEvent* event)
@@ -199,7 +230,11 @@ Text QtEditBox::get_control_text() const
 bool QtEditBox::set_control_text(const Text& text)
 {
     if (m_line) {
-        m_line->setText(to_qstring(text));
+        if (auto* limited = qobject_cast<WidthLimitedLineEdit*>(m_line.data()))
+            limited->set_program_text(to_qstring(text));
+        else
+            m_line->setText(to_qstring(text));
+        show_from_start(m_line);
     } else if (m_lines) {
         m_lines->setPlainText(with_qt_line_breaks(to_qstring(text)));
     } else {
@@ -248,6 +283,7 @@ bool QtDropDownList::set_control_text(const Text& text)
 {
     if (!m_box || !m_box->isEditable()) return false;
     m_box->setEditText(to_qstring(text));
+    show_from_start(m_box->lineEdit());
     return true;
 }
 
@@ -302,7 +338,10 @@ bool QtDropDownList::set_selection(int index)
         return false;
     }
     m_box->setCurrentIndex(index);
-    if (m_box->isEditable()) m_box->setEditText(m_box->itemText(index));
+    if (m_box->isEditable()) {
+        m_box->setEditText(m_box->itemText(index));
+        show_from_start(m_box->lineEdit());
+    }
     return true;
 }
 

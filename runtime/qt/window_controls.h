@@ -35,6 +35,7 @@ using DialogTemplate = std::function<void(QDialog& dialog)>;
 
 // The main window: a dialog without owner, fixed at the form's size, with caption, system menu,
 // minimise and close boxes but no maximise box, centred when first shown, on the button-face colour.
+// A title bar that maximises it anyway (Qt's own on native Wayland) leaves it as it is.
 // Enter and Esc never end it: they arrive as the menu commands 1 and 2 (Enter on a push button that
 // has the focus presses that button). The close box ends it at once.
 class MainDialog : public QDialog
@@ -66,6 +67,8 @@ public slots:
     void accept() override {}
 
 protected:
+    bool event(QEvent* event) override;
+    void changeEvent(QEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
 

@@ -19,6 +19,7 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QCursor>
+#include <QFontMetrics>
 #include <QGroupBox>
 #include <QGuiApplication>
 #include <QKeyEvent>
@@ -211,6 +212,69 @@ TEST_F(MainWindowTest, FormHoldsTheTemplatesControlsAtOneAndAHalfPixelsPerDialog
     } while (widget != first);
     EXPECT_EQ(tab_order, (std::vector<int>{1022, 1004, 1001, 1024, 1008, 1012, 1011, 1032, 1030, 1018, 1019,
                                            1021, 1028, 1007, 1002, 1031}));
+}
+
+// The window's picture, control by control: what a control draws is the set of pixels that change when
+// that control alone is hidden. It must lie inside the control's template rectangle (dialog units at 1.5
+// pixels each, a closed drop-down list no higher than the template's dropped list), and a control with
+// a frame draws that frame along the rectangle's edges. A group box's title sits at the top of its
+// rectangle and the frame's top line crosses the title's line, as the platform draws group boxes.
+TEST_F(MainWindowTest, EachControlDrawsInsideItsTemplateRectangle)
+{
+    open();
+    // No blinking text cursor may change the picture between two grabs.
+    if (QWidget* focused = m_window->focusWidget()) focused->clearFocus();
+    const auto picture = [this] {
+        QCoreApplication::processEvents();
+        return m_window->grab().toImage().convertToFormat(QImage::Format_RGB32);
+    };
+    const QImage whole = picture();
+    ASSERT_EQ(whole.size(), QSize(532, 415));
+    for (QObject* child : m_window->children()) {
+        auto* item = qobject_cast<QWidget*>(child);
+        if (!item || !item->property(runtime::control_id_property).isValid()) continue;
+        SCOPED_TRACE(item->objectName().toStdString());
+        const QStringList units = item->property("dialogUnits").toString().split(u',');
+        ASSERT_EQ(units.size(), 4);
+        const QRect expected(units[0].toInt() * 3 / 2, units[1].toInt() * 3 / 2, units[2].toInt() * 3 / 2,
+                             units[3].toInt() * 3 / 2);
+
+        item->hide();
+        const QImage without = picture();
+        item->show();
+        QRect drawn;
+        for (int y = 0; y < whole.height(); ++y)
+            for (int x = 0; x < whole.width(); ++x)
+                if (whole.pixel(x, y) != without.pixel(x, y)) drawn |= QRect(x, y, 1, 1);
+        ASSERT_FALSE(drawn.isEmpty());
+        EXPECT_TRUE(expected.contains(drawn))
+            << drawn.x() << "," << drawn.y() << " " << drawn.width() << "x" << drawn.height();
+        if (qobject_cast<QLabel*>(item)) continue;
+
+        // Framed controls: the frame runs along the left, top and right edges (and the bottom, but for a
+        // closed drop-down list).
+        constexpr int edge = 2;
+        EXPECT_LE(drawn.left() - expected.left(), edge);
+        EXPECT_LE(expected.right() - drawn.right(), edge);
+        if (!qobject_cast<QComboBox*>(item)) {
+            EXPECT_LE(expected.bottom() - drawn.bottom(), edge);
+        }
+        if (!qobject_cast<QGroupBox*>(item)) {
+            EXPECT_LE(drawn.top() - expected.top(), edge);
+            continue;
+        }
+        // The group box: its frame's left line runs unbroken from the middle of the title's line down.
+        const int title_height = QFontMetrics(item->font()).height();
+        std::vector<int> gaps;
+        for (int y = expected.top() + title_height / 2 + 1; y <= expected.bottom() - edge; ++y) {
+            bool on_line = false;
+            for (int x = expected.left(); x < expected.left() + edge; ++x)
+                on_line = on_line || whole.pixel(x, y) != without.pixel(x, y);
+            if (!on_line) gaps.push_back(y);
+        }
+        EXPECT_TRUE(gaps.empty()) << "left line missing from y " << gaps.front() << " to " << gaps.back();
+        EXPECT_LE(drawn.top() - expected.top(), title_height / 2);
+    }
 }
 
 TEST_F(MainWindowTest, ShowsIconAndTitlePictureInThePreviewArea)

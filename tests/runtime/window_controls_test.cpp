@@ -6,10 +6,14 @@
 #include "runtime/qt/control_widgets.h"
 #include "runtime/qt/popup_menu.h"
 #include "runtime/qt/qt_interaction.h"
+#include "runtime/qt/qt_platform.h"
+#include "runtime/qt/qt_text.h"
 #include "runtime/qt/window_controls.h"
 #include "tests/runtime/qt_test_app.h"
 
 #include <QAction>
+#include <QApplication>
+#include <QClipboard>
 #include <QFontDatabase>
 #include <QLabel>
 #include <QMenu>
@@ -17,6 +21,8 @@
 #include <QTest>
 #include <QTimer>
 #include <QToolButton>
+#include <QWindow>
+#include <functional>
 #include <gtest/gtest.h>
 #include <vector>
 
@@ -201,6 +207,46 @@ TEST_F(WindowControlsTest, EditableListKeepsItsTypedText)
     EXPECT_EQ(list.get_control_text(), "");
 }
 
+// A text the program sets shows from its first character, however long it is, as the platform's edit
+// boxes show it: the cursor stands before the first character, not after the last.
+TEST_F(WindowControlsTest, ProgramTextsShowFromTheirFirstCharacter)
+{
+    const Text long_text = "新世界百货购物广场店东方路一千二百三十四号二楼西区"_gbk;
+    QtEditBox line;
+    QtEditBox limited;
+    QtDropDownList editable;
+    ASSERT_TRUE(line.bind_control(m_window.get(), id_line));
+    ASSERT_TRUE(limited.bind_control(m_window.get(), id_limited));
+    ASSERT_TRUE(editable.bind_control(m_window.get(), id_editable_list));
+    show();
+    editable.add_item(long_text);
+    const struct
+    {
+        const char* name;
+        QLineEdit* edit;
+        std::function<void()> set;
+    } rows[] = {
+        {"edit box", qobject_cast<QLineEdit*>(line.widget()), [&] { line.set_control_text(long_text); }},
+        {"limited edit box", qobject_cast<QLineEdit*>(limited.widget()),
+         [&] { limited.set_control_text(long_text); }},
+        {"editable list, typed text", editable.combo_box()->lineEdit(),
+         [&] { editable.set_control_text(long_text); }},
+        {"editable list, selected item", editable.combo_box()->lineEdit(),
+         [&] { editable.set_selection(0); }},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        ASSERT_NE(row.edit, nullptr);
+        row.edit->setText(QStringLiteral("x"));
+        row.set();
+        QCoreApplication::processEvents();
+        EXPECT_EQ(from_qstring(row.edit->text()), long_text);
+        EXPECT_GT(row.edit->fontMetrics().horizontalAdvance(row.edit->text()), row.edit->width());
+        EXPECT_EQ(row.edit->cursorPosition(), 0);
+        EXPECT_LT(row.edit->inputMethodQuery(Qt::ImCursorRectangle).toRect().left(), row.edit->width() / 4);
+    }
+}
+
 TEST_F(WindowControlsTest, SelectionChangeIsReportedForTheUserOnly)
 {
     QtDropDownList list;
@@ -290,6 +336,56 @@ TEST_F(WindowControlsTest, WindowIsFixedWithoutMaximiseBox)
     EXPECT_TRUE(flags & Qt::WindowMinimizeButtonHint);
     EXPECT_TRUE(flags & Qt::WindowCloseButtonHint);
     EXPECT_EQ(m_window->windowTitle(), QStringLiteral("form"));
+    // What the platform sees: no maximise button, one size.
+    QWindow* native = m_window->windowHandle();
+    ASSERT_NE(native, nullptr);
+    EXPECT_FALSE(native->flags() & Qt::WindowMaximizeButtonHint);
+    EXPECT_EQ(native->minimumSize(), native->maximumSize());
+
+    // A title bar that asks to maximise anyway (Qt's own on native Wayland) changes nothing.
+    const struct
+    {
+        const char* name;
+        Qt::WindowState state;
+    } requests[] = {{"maximise", Qt::WindowMaximized}, {"full screen", Qt::WindowFullScreen}};
+    for (const auto& request : requests) {
+        SCOPED_TRACE(request.name);
+        native->setWindowStates(request.state);
+        QCoreApplication::processEvents();
+        EXPECT_FALSE(m_window->windowState() & (Qt::WindowMaximized | Qt::WindowFullScreen));
+        EXPECT_FALSE(native->windowStates() & (Qt::WindowMaximized | Qt::WindowFullScreen));
+        EXPECT_EQ(m_window->size(), QSize(300, 220));
+    }
+}
+
+// Which platform plug-ins the program asks Qt for: X11 first, native Wayland as the fallback, unless
+// the user chose one or there is no X display.
+TEST(PreferredPlatform, X11FirstUnlessTheUserChose)
+{
+    const struct
+    {
+        const char* name;
+        const char* chosen;
+        const char* display;
+        std::vector<const char*> arguments;
+        const char* expected;
+    } rows[] = {
+        {"X display, no choice", "", ":0", {"vorsa-receipt"}, "xcb;wayland"},
+        {"XWayland under a Wayland session", "", ":1", {"vorsa-receipt"}, "xcb;wayland"},
+        {"chosen through the environment", "wayland", ":0", {"vorsa-receipt"}, ""},
+        {"chosen offscreen", "offscreen", ":0", {"vorsa-receipt"}, ""},
+        {"chosen on the command line", "", ":0", {"vorsa-receipt", "-platform", "wayland"}, ""},
+        {"chosen on the command line, two dashes", "", ":0", {"vorsa-receipt", "--platform", "wayland"}, ""},
+        {"no X display", "", "", {"vorsa-receipt"}, ""},
+        {"other arguments only", "", ":0", {"vorsa-receipt", "-style", "fusion"}, "xcb;wayland"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        std::vector<char*> arguments;
+        for (const char* argument : row.arguments)
+            arguments.push_back(const_cast<char*>(argument));
+        EXPECT_EQ(preferred_qt_platform(row.chosen, row.display, arguments), row.expected);
+    }
 }
 
 TEST(MainDialogRun, CloseBoxEndsTheDialogAtOnce)
@@ -355,6 +451,32 @@ TEST_F(WindowControlsTest, LimitedEditStopsAtItsVisibleWidth)
     // The program's own texts are not cut.
     limited.set_control_text(std::string(40, 'W'));
     EXPECT_EQ(limited.get_control_text(), std::string(40, 'W'));
+
+    // A paste wider than the room left inserts the part that fits, at the cursor.
+    const struct
+    {
+        const char* name;
+        QString before;
+        int cursor;
+    } pastes[] = {{"into the empty box", {}, 0}, {"between two characters", QStringLiteral("ab"), 1}};
+    const QString pasted = QStringLiteral("商品名称很长的一件运动服") + QString(40, u'W');
+    for (const auto& paste : pastes) {
+        SCOPED_TRACE(paste.name);
+        limited.set_control_text(from_qstring(paste.before));
+        edit->setCursorPosition(paste.cursor);
+        QApplication::clipboard()->setText(pasted);
+        QTest::keySequence(edit, QKeySequence::Paste);
+        const QString head = paste.before.left(paste.cursor);
+        const QString tail = paste.before.mid(paste.cursor);
+        const QString kept_text = edit->text();
+        ASSERT_TRUE(kept_text.startsWith(head) && kept_text.endsWith(tail)) << kept_text.toStdString();
+        const QString inserted = kept_text.mid(head.size(), kept_text.size() - head.size() - tail.size());
+        EXPECT_FALSE(inserted.isEmpty());
+        EXPECT_TRUE(pasted.startsWith(inserted)) << inserted.toStdString();
+        EXPECT_TRUE(edit->fits(kept_text));
+        EXPECT_FALSE(edit->fits(head + pasted.left(inserted.size() + 1) + tail));
+        EXPECT_EQ(edit->cursorPosition(), head.size() + inserted.size());
+    }
 }
 
 TEST_F(WindowControlsTest, VisibilityFollowsTheWidget)
