@@ -9,11 +9,17 @@ namespace vorsa::runtime {
 
 // True for a byte that starts a double-byte GBK character: 0x81 to 0xFE. 0x80 is a character of its
 // own (the euro sign of code page 936), and so is 0xFF.
-constexpr bool is_lead_byte(unsigned char byte) { return byte >= 0x81 && byte <= 0xFE; }
+constexpr bool is_lead_byte(unsigned char byte)
+{
+    return byte >= 0x81 && byte <= 0xFE;
+}
 
 // True for a byte that can end a double-byte GBK character: 0x40 or above. Line breaks, blanks,
 // digits, "=", quotes and "," lie below, so a stray lead byte never swallows one of them.
-constexpr bool is_trail_byte(unsigned char byte) { return byte >= 0x40; }
+constexpr bool is_trail_byte(unsigned char byte)
+{
+    return byte >= 0x40;
+}
 
 // Bytes taken by the character that starts at byte `i`: two for a lead byte followed by a trail byte,
 // else one (a lead byte cut off by the end of the text stands alone).
@@ -25,8 +31,14 @@ constexpr std::size_t gbk_char_length(std::string_view text, std::size_t i)
                : 1;
 }
 
-constexpr char to_lower_ascii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-constexpr char to_upper_ascii(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
+constexpr char to_lower_ascii(char c)
+{
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+constexpr char to_upper_ascii(char c)
+{
+    return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+}
 
 // Blank and tab: what surrounds a header field of HTTP.
 inline constexpr std::string_view blank_and_tab = " \t";

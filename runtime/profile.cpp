@@ -228,7 +228,7 @@ constexpr std::string_view utf16le_bom = "\xFF\xFE";
 struct Decoded
 {
     Encoding encoding = Encoding::gbk;
-    std::string content; // GBK, or UTF-8 for a Unicode file
+    std::string content;  // GBK, or UTF-8 for a Unicode file
     std::string odd_byte; // a UTF-16 file's last byte when its length is odd, kept as it was
 };
 
@@ -288,7 +288,10 @@ std::string utf16le_from_utf8(std::string_view text)
     for (std::size_t i = 0; i < text.size();) {
         const auto lead = static_cast<unsigned char>(text[i]);
         std::size_t length = lead < 0x80 ? 1 : lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 0;
-        std::uint32_t code = length == 1 ? lead : length == 2 ? lead & 0x1F : length == 3 ? lead & 0x0F : lead & 0x07;
+        std::uint32_t code = length == 1   ? lead
+                             : length == 2 ? lead & 0x1F
+                             : length == 3 ? lead & 0x0F
+                                           : lead & 0x07;
         for (std::size_t k = 1; k < length; ++k) {
             if (i + k >= text.size() || (static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80) {
                 length = 0;
@@ -355,8 +358,8 @@ CharLength char_length_of(const Decoded& decoded)
 
 std::optional<Text> lookup_decoded(const Decoded& decoded, std::string_view section, std::string_view key)
 {
-    const auto value = lookup_view(decoded.content, in_encoding_of(decoded, section), in_encoding_of(decoded, key),
-                                   char_length_of(decoded));
+    const auto value = lookup_view(decoded.content, in_encoding_of(decoded, section),
+                                   in_encoding_of(decoded, key), char_length_of(decoded));
     if (!value) return std::nullopt;
     return decoded.encoding == Encoding::gbk ? Text(*value) : gbk_from_utf8(*value);
 }
@@ -404,7 +407,8 @@ bool read_all(int fd, std::string& content)
     content.resize(static_cast<std::size_t>(info.st_size) + 1);
     for (;;) {
         if (used == content.size()) content.resize(content.size() * 2);
-        const ssize_t got = ::pread(fd, content.data() + used, content.size() - used, static_cast<off_t>(used));
+        const ssize_t got =
+            ::pread(fd, content.data() + used, content.size() - used, static_cast<off_t>(used));
         if (got < 0) {
             if (errno == EINTR) continue;
             content.clear();
@@ -538,7 +542,8 @@ void remove_stale_temps(const std::string& directory, const std::string& prefix)
         struct stat named = {};
         if (::fstat(fd, &locked) == 0 && S_ISREG(locked.st_mode) && locked.st_uid == ::geteuid() &&
             locked.st_nlink == 1 && ::flock(fd, LOCK_EX | LOCK_NB) == 0 &&
-            ::fstatat(dir_fd, entry->d_name, &named, AT_SYMLINK_NOFOLLOW) == 0 && id_of(locked) == id_of(named))
+            ::fstatat(dir_fd, entry->d_name, &named, AT_SYMLINK_NOFOLLOW) == 0 &&
+            id_of(locked) == id_of(named))
             (void)::unlinkat(dir_fd, entry->d_name, 0);
         ::close(fd); // releases the lock
     }
@@ -633,7 +638,8 @@ Replaced replace_file(const std::string& path, std::string_view content, const s
 // old content goes back into the room it had.
 bool rewrite_in_place(int fd, std::string_view content, std::string_view old_content)
 {
-    if (pwrite_all(fd, content) && ::ftruncate(fd, static_cast<off_t>(content.size())) == 0 && ::fsync(fd) == 0)
+    if (pwrite_all(fd, content) && ::ftruncate(fd, static_cast<off_t>(content.size())) == 0 &&
+        ::fsync(fd) == 0)
         return true;
     if (pwrite_all(fd, old_content)) (void)!::ftruncate(fd, static_cast<off_t>(old_content.size()));
     return false;
@@ -666,7 +672,8 @@ public:
             if (::fstat(m_fd, &m_info) != 0 || !S_ISREG(m_info.st_mode)) return false;
             if (!lock_file(m_fd, LOCK_EX, write_patience)) return false;
             struct stat named = {};
-            if (::fstat(m_fd, &m_info) == 0 && ::stat(path.c_str(), &named) == 0 && id_of(named) == id_of(m_info))
+            if (::fstat(m_fd, &m_info) == 0 && ::stat(path.c_str(), &named) == 0 &&
+                id_of(named) == id_of(m_info))
                 return true;
             ::close(m_fd); // replaced or removed while this writer waited
             m_fd = -1;
@@ -782,8 +789,9 @@ bool profile_write_string(const std::string& path, std::string_view section, std
     if (!read_all(file.fd(), bytes)) return false; // what cannot be read cannot be merged
 
     const Decoded decoded = decode(bytes);
-    const Text updated = assign(decoded.content, in_encoding_of(decoded, section), in_encoding_of(decoded, key),
-                                in_encoding_of(decoded, value), char_length_of(decoded));
+    const Text updated =
+        assign(decoded.content, in_encoding_of(decoded, section), in_encoding_of(decoded, key),
+               in_encoding_of(decoded, value), char_length_of(decoded));
     // A value the file holds already needs no rewrite: the synced replace costs two disk flushes, and
     // every press of the print button saves values that rarely change.
     if (updated == decoded.content && !file.created()) return true;

@@ -2,7 +2,8 @@
 // INI-style settings files with the semantics of the Windows private-profile functions: sections in
 // square brackets, key=value lines, section and key names compared without regard to ASCII case, values
 // read with surrounding blanks (blank, tab, vertical tab, form feed, Ctrl-Z) and one pair of enclosing
-// quotes removed. Files may end lines in CR LF, LF or CR; lines written anew end in CR LF. Lines the program does not know are kept byte for byte.
+// quotes removed. Files may end lines in CR LF, LF or CR; lines written anew end in CR LF. Lines the program
+// does not know are kept byte for byte.
 
 #include "runtime/text.h"
 

@@ -416,7 +416,9 @@ TEST_F(ProfileFile, WritesInPlaceWhereNoReplaceIsAllowed)
         const gid_t group = c.file_of_writer ? writer_group : 0;
         ASSERT_EQ(::chown(path.c_str(), owner, group), 0);
         ASSERT_EQ(::chmod(path.c_str(), c.file_mode), 0);
-        ASSERT_EQ(::chown(folder.c_str(), c.folder_of_writer ? writer : 0, c.folder_of_writer ? writer_group : 0), 0);
+        ASSERT_EQ(
+            ::chown(folder.c_str(), c.folder_of_writer ? writer : 0, c.folder_of_writer ? writer_group : 0),
+            0);
         ASSERT_EQ(::chmod(folder.c_str(), c.folder_mode), 0);
         struct stat before = {};
         ASSERT_EQ(::stat(path.c_str(), &before), 0);
@@ -460,14 +462,14 @@ TEST_F(ProfileFile, FilesKeepTheirEncoding)
         const char* what;
         std::string before;
         std::string key;
-        Text value; // read, GBK
+        Text value;        // read, GBK
         std::string after; // after writing xsd=建国路
     };
     const Case cases[] = {
         {"UTF-16LE", utf16le_file(u"[print]\r\nyyy=王小明\r\n[x]\r\nnote=Grüße 😀\r\n"), "yyy", "王小明"_gbk,
          utf16le_file(u"[print]\r\nyyy=王小明\r\nxsd=建国路\r\n[x]\r\nnote=Grüße 😀\r\n")},
-        {"UTF-16LE, a character GBK cannot hold", utf16le_file(u"[print]\r\nyyy=Grüße\r\n"), "yyy", "Grü?e"_gbk,
-         utf16le_file(u"[print]\r\nyyy=Grüße\r\nxsd=建国路\r\n")},
+        {"UTF-16LE, a character GBK cannot hold", utf16le_file(u"[print]\r\nyyy=Grüße\r\n"), "yyy",
+         "Grü?e"_gbk, utf16le_file(u"[print]\r\nyyy=Grüße\r\nxsd=建国路\r\n")},
         {"UTF-8 with mark", "\xEF\xBB\xBF[print]\r\nyyy=王小明\r\n[x]\r\nnote=😀\r\n", "yyy", "王小明"_gbk,
          "\xEF\xBB\xBF[print]\r\nyyy=王小明\r\nxsd=建国路\r\n[x]\r\nnote=😀\r\n"},
         {"GBK with Ctrl-Z, vertical tab and form feed", "[print]\r\n\vyyy\f=\x1A王小明\v\r\n\x1A"_gbk, "yyy",

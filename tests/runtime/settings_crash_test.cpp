@@ -215,7 +215,7 @@ TEST_F(SettingsCrashTest, CleaningSparesLiveWritersAndOtherFiles)
         ".dy.cfg.Stale1",            // likewise
         ".other.abcdef",
         "dy.cfg.bak",
-        "kept.cfg",                  // a second name of the next one
+        "kept.cfg", // a second name of the next one
     };
     for (const auto& name : spared)
         if (name != ".dy.cfg.vorsa-tmp-Live01") make(name);
@@ -232,8 +232,8 @@ TEST_F(SettingsCrashTest, CleaningSparesLiveWritersAndOtherFiles)
         left.push_back(entry.path().filename().string());
     std::sort(left.begin(), left.end());
     std::vector<std::string> expected = spared;
-    for (const char* name :
-         {"target.cfg", ".dy.cfg.vorsa-tmp-Link01", ".dy.cfg.vorsa-tmp-Dir001", ".dy.cfg.vorsa-tmp-Hard01", "dy.cfg"})
+    for (const char* name : {"target.cfg", ".dy.cfg.vorsa-tmp-Link01", ".dy.cfg.vorsa-tmp-Dir001",
+                             ".dy.cfg.vorsa-tmp-Hard01", "dy.cfg"})
         expected.push_back(name);
     std::sort(expected.begin(), expected.end());
     EXPECT_EQ(left, expected);

@@ -112,19 +112,53 @@ TEST(TextTest, OnlyBytes81ToFEStartAPair)
         const char* what;
         Text text;
         Text separator;
-        TextList parts;     // split_text at the separator
-        int found;          // find_text of the separator
-        Text upper;         // to_upper_text
+        TextList parts; // split_text at the separator
+        int found;      // find_text of the separator
+        Text upper;     // to_upper_text
     };
     const Text euro = "\x80";
     const Text dong = "\x96\x7C"; // 東, whose second byte is '|'
     const std::vector<Case> cases = {
-        {"euro before the list separator", "1,Shop" + euro + ",东方商场"_gbk, ",", {"1", "Shop" + euro, "东方商场"_gbk}, 2, "1,SHOP" + euro + ",东方商场"_gbk},
-        {"euro before the field separator", "|*|a" + euro + "|42|9.00", "|", {"", "*", "a" + euro, "42", "9.00"}, 1, "|*|A" + euro + "|42|9.00"},
+        {"euro before the list separator",
+         "1,Shop" + euro + ",东方商场"_gbk,
+         ",",
+         {"1", "Shop" + euro, "东方商场"_gbk},
+         2,
+         "1,SHOP" + euro + ",东方商场"_gbk},
+        {"euro before the field separator",
+         "|*|a" + euro + "|42|9.00",
+         "|",
+         {"", "*", "a" + euro, "42", "9.00"},
+         1,
+         "|*|A" + euro + "|42|9.00"},
         {"euro before a letter", euro + "b,c", ",", {euro + "b", "c"}, 3, euro + "B,C"},
-        {"0xFF before a letter", "\xFF" "b|", "|", {"\xFF" "b"}, 3, "\xFF" "B|"},
-        {"0x81 with a letter", "\x81" "b|", "|", {"\x81" "b"}, 3, "\x81" "b|"},
-        {"0xFE with a letter", "\xFE" "b|", "|", {"\xFE" "b"}, 3, "\xFE" "b|"},
+        {"0xFF before a letter",
+         "\xFF"
+         "b|",
+         "|",
+         {"\xFF"
+          "b"},
+         3,
+         "\xFF"
+         "B|"},
+        {"0x81 with a letter",
+         "\x81"
+         "b|",
+         "|",
+         {"\x81"
+          "b"},
+         3,
+         "\x81"
+         "b|"},
+        {"0xFE with a letter",
+         "\xFE"
+         "b|",
+         "|",
+         {"\xFE"
+          "b"},
+         3,
+         "\xFE"
+         "b|"},
         {"trail byte | of 東", dong + "x|y", "|", {dong + "x", "y"}, 4, dong + "X|Y"},
         {"東 then a separator", "a" + dong + "|b", "|", {"a" + dong, "b"}, 4, "A" + dong + "|B"},
         {"lead byte before a comma", "a\x81,b", ",", {"a\x81", "b"}, 3, "A\x81,B"},
