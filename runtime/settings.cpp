@@ -2,25 +2,19 @@
 
 #include "runtime/profile.h"
 
-#include <climits>
+#include <optional>
+#include <utility>
 
 namespace vorsa::runtime {
 
 Text read_setting(const std::string& path, std::string_view section, std::string_view key,
                   std::string_view fallback)
 {
-    // The value is copied into a buffer that may cut it; while it fills the buffer it may have been
-    // cut, so the read is repeated with a buffer 1024 bytes larger than what came back.
-    int size = 1024;
-    Text buffer(static_cast<std::size_t>(size), '\0');
-    int count = profile_get_string(path, section, key, fallback, buffer.data(), size);
-    while (count >= size - 1 && count <= INT_MAX - 1024) {
-        size = count + 1024;
-        buffer.resize(static_cast<std::size_t>(size));
-        count = profile_get_string(path, section, key, fallback, buffer.data(), size);
-    }
-    buffer.resize(static_cast<std::size_t>(count));
-    return buffer;
+    // The platform's reader copies the value into a buffer that may cut it, so the program reads again
+    // with a buffer 1024 bytes larger while the value fills the buffer; each read parses the whole file.
+    // Reading the value once, whole, gives the same text in one pass.
+    std::optional<Text> value = profile_read(path, section, key);
+    return value ? std::move(*value) : Text(fallback);
 }
 
 bool write_setting(const std::string& path, std::string_view section, std::string_view key,

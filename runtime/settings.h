@@ -10,7 +10,7 @@
 namespace vorsa::runtime {
 
 // The value of the key, or `fallback` when the file, section or key is missing. Values of any length
-// are read whole: the read starts with a 1024-byte buffer and grows while the value fills it.
+// are read whole, in one pass over the file.
 Text read_setting(const std::string& path, std::string_view section, std::string_view key,
                   std::string_view fallback = {});
 

@@ -8,29 +8,13 @@ namespace vorsa::runtime {
 
 namespace {
 
-// Length of the character starting at byte `i`: two for a lead byte with a byte after it, else one
-// (a lead byte cut off by the end of the text stands alone).
-std::size_t char_length(std::string_view text, std::size_t i)
-{
-    return is_lead_byte(static_cast<unsigned char>(text[i])) && i + 1 < text.size() ? 2 : 1;
-}
-
-char to_lower_ascii(char c)
-{
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
-char to_upper_ascii(char c)
-{
-    return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
-}
-
 // Applies `change` to every single-byte character; both bytes of a double-byte character stay as they
 // are, since a trail byte may look like an ASCII letter.
 template <class Change> Text map_single_bytes(std::string_view text, Change change)
 {
     Text result(text);
     for (std::size_t i = 0; i < result.size();) {
-        const std::size_t length = char_length(text, i);
+        const std::size_t length = gbk_char_length(text, i);
         if (length == 1) result[i] = change(result[i]);
         i += length;
     }
@@ -65,7 +49,7 @@ Text trim_trailing_blanks(std::string_view text)
     // bytes A1 A1 at the end may be the trail of one character and the lead of a cut-off one.
     std::size_t keep = 0;
     for (std::size_t i = 0; i < text.size();) {
-        const std::size_t length = char_length(text, i);
+        const std::size_t length = gbk_char_length(text, i);
         const bool blank =
             (length == 1 && text[i] == ' ') || (length == 2 && text[i] == '\xA1' && text[i + 1] == '\xA1');
         i += length;
@@ -89,7 +73,7 @@ int find_text(std::string_view text, std::string_view sought, int start, bool ig
         sought = folded_sought;
     }
     const std::size_t last = text.size() - sought.size();
-    for (std::size_t i = 0; i <= last; i += char_length(text, i)) {
+    for (std::size_t i = 0; i <= last; i += gbk_char_length(text, i)) {
         if (i >= from && text.compare(i, sought.size(), sought) == 0) return static_cast<int>(i) + 1;
     }
     return -1;
@@ -148,7 +132,7 @@ TextList split_text(std::string_view text, std::string_view separator, std::opti
             i += separator.size();
             part_start = i;
         } else {
-            i += char_length(text, i);
+            i += gbk_char_length(text, i);
         }
     }
     if (part_start < text.size()) parts.emplace_back(text.substr(part_start));

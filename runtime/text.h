@@ -1,8 +1,11 @@
 #pragma once
 // Text commands. A text is a byte string in the GBK code page (Windows code page 936): lengths and
-// positions count bytes, positions are 1-based, and a byte of 0x80 or above starts a double-byte
-// character that searching and splitting never cut. The empty text and a missing text are the same.
+// positions count bytes, positions are 1-based, and a byte of 0x81 to 0xFE followed by one of 0x40 or
+// above is one double-byte character (runtime/chars.h) that searching and splitting never cut; 0x80 is
+// the single-byte euro sign. The empty text and a missing text are the same.
 // Every command returns a new value and leaves its arguments alone.
+
+#include "runtime/chars.h"
 
 #include <optional>
 #include <string>
@@ -13,9 +16,6 @@ namespace vorsa::runtime {
 
 using Text = std::string;
 using TextList = std::vector<Text>;
-
-// True for a byte that starts a double-byte GBK character.
-constexpr bool is_lead_byte(unsigned char byte) { return byte >= 0x80; }
 
 int byte_length(std::string_view text);
 

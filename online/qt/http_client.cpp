@@ -1,6 +1,7 @@
 #include "online/qt/http_client.h"
 
 #include "online/url.h"
+#include "runtime/chars.h"
 #include "runtime/qt/qt_text.h"
 
 #include <QCoreApplication>
@@ -31,14 +32,6 @@ constexpr qint64 read_buffer_size = 1024 * 1024;
 QByteArray qbytes(std::string_view bytes)
 {
     return QByteArray(bytes.data(), static_cast<qsizetype>(bytes.size()));
-}
-
-std::string_view trimmed(std::string_view text)
-{
-    const auto first = text.find_first_not_of(" \t");
-    if (first == std::string_view::npos) return {};
-    const auto last = text.find_last_not_of(" \t");
-    return text.substr(first, last - first + 1);
 }
 
 // The path and query with the bytes a request line cannot carry escaped: GBK bytes, controls, the
@@ -91,9 +84,9 @@ QList<std::pair<QByteArray, QByteArray>> header_lines_of(std::string_view header
         headers = end == std::string_view::npos ? std::string_view() : headers.substr(end + 2);
         const auto colon = line.find(':');
         if (colon == std::string_view::npos) continue;
-        const std::string_view name = trimmed(line.substr(0, colon));
+        const std::string_view name = trim_blanks(line.substr(0, colon));
         if (name.empty()) continue;
-        lines.append({qbytes(name), qbytes(trimmed(line.substr(colon + 1)))});
+        lines.append({qbytes(name), qbytes(trim_blanks(line.substr(colon + 1)))});
     }
     return lines;
 }

@@ -41,14 +41,15 @@ bool same_name(std::string_view a, std::string_view b)
 }
 
 // What a reader sees of a written value: the text up to its first line break, without surrounding
-// blanks and tabs, without one pair of enclosing quotes.
+// blanks, tabs, vertical tabs, form feeds and Ctrl-Z, without one pair of enclosing quotes.
 std::string expected_read(std::string_view value)
 {
     const std::size_t line_break = value.find_first_of("\r\n");
     if (line_break != std::string_view::npos) value = value.substr(0, line_break);
-    while (!value.empty() && (value.front() == ' ' || value.front() == '\t'))
+    const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\v' || c == '\f' || c == '\x1A'; };
+    while (!value.empty() && blank(value.front()))
         value.remove_prefix(1);
-    while (!value.empty() && (value.back() == ' ' || value.back() == '\t'))
+    while (!value.empty() && blank(value.back()))
         value.remove_suffix(1);
     if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') && value.back() == value.front())
         value = value.substr(1, value.size() - 2);

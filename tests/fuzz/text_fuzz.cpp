@@ -26,7 +26,7 @@ std::vector<bool> boundaries(std::string_view text)
     std::size_t i = 0;
     while (i < text.size()) {
         starts[i] = true;
-        i += is_lead_byte(static_cast<unsigned char>(text[i])) && i + 1 < text.size() ? 2 : 1;
+        i += gbk_char_length(text, i);
     }
     starts[text.size()] = true;
     return starts;

@@ -377,19 +377,149 @@ TEST_F(ProfileFile, FailedWritesLeaveEverythingAlone)
               (std::vector<std::string>{"dir.cfg", "dy.cfg", "fifo.cfg", "ro.cfg"}));
 }
 
-TEST_F(ProfileFile, WriteIntoReadOnlyDirectoryFails)
+// ---- what the writer must never lose or change ----
+
+// Writes where the platform's profile functions write, as an ordinary user: in a folder where the user may
+// not create files, and over another user's writable file, the file is rewritten in place; the owner and
+// mode of an existing file never change, and where nothing stands in the way the file is still replaced
+// whole by a rename.
+TEST_F(ProfileFile, WritesInPlaceWhereNoReplaceIsAllowed)
 {
-    const std::string original = "[print]\r\nyyy=old\r\n";
-    write_bytes(m_path, original);
-    ASSERT_EQ(::chmod(m_path.c_str(), 0666), 0);
-    ASSERT_EQ(::chmod(m_dir.c_str(), 0555), 0);
-    const auto write = [&] { return profile_write_string(m_path, "print", "yyy", "new") ? 1 : 0; };
-    // Privileges would let the write through, so it is tried as an ordinary user.
-    const int written = ::geteuid() == 0 ? run_as_nobody(write) : write();
-    if (written < 0) GTEST_SKIP() << "cannot run as an unprivileged user";
-    EXPECT_EQ(written, 0);
-    EXPECT_EQ(read_bytes(m_path), original);
-    EXPECT_EQ(directory_entries(m_dir), std::vector<std::string>{"dy.cfg"});
+    const bool privileged = ::geteuid() == 0;
+    const uid_t writer = privileged ? 65534 : ::geteuid();
+    const gid_t writer_group = privileged ? 65534 : ::getegid();
+    struct Case
+    {
+        const char* what;
+        mode_t folder_mode;
+        bool folder_of_writer;
+        bool file_of_writer;
+        mode_t file_mode;
+        bool replaced; // by a rename: a new file under the name
+    };
+    const Case cases[] = {
+        {"own folder and file", 0755, true, true, 0640, true},
+        {"folder without write permission", 0555, true, true, 0644, false},
+        {"sticky shared folder, another user's file", 01777, false, false, 0666, false},
+        {"writable folder, another user's file", 0777, false, false, 0646, false},
+    };
+    for (const Case& c : cases) {
+        if (!privileged && !(c.folder_of_writer && c.file_of_writer)) {
+            std::printf("skipped \"%s\": needs a second user, so root\n", c.what);
+            continue;
+        }
+        const std::string folder = m_dir + "/shared";
+        std::filesystem::create_directory(folder);
+        const std::string path = folder + "/dy.cfg";
+        write_bytes(path, "[print]\r\nyyy=old\r\n");
+        const uid_t owner = c.file_of_writer ? writer : 0;
+        const gid_t group = c.file_of_writer ? writer_group : 0;
+        ASSERT_EQ(::chown(path.c_str(), owner, group), 0);
+        ASSERT_EQ(::chmod(path.c_str(), c.file_mode), 0);
+        ASSERT_EQ(
+            ::chown(folder.c_str(), c.folder_of_writer ? writer : 0, c.folder_of_writer ? writer_group : 0),
+            0);
+        ASSERT_EQ(::chmod(folder.c_str(), c.folder_mode), 0);
+        struct stat before = {};
+        ASSERT_EQ(::stat(path.c_str(), &before), 0);
+
+        const auto write = [&] { return profile_write_string(path, "print", "xsd", "new") ? 1 : 0; };
+        const int written = privileged ? run_as_nobody(write) : write();
+        ASSERT_GE(written, 0) << "cannot run as an unprivileged user";
+        EXPECT_EQ(written, 1) << c.what;
+        EXPECT_EQ(read_bytes(path), "[print]\r\nyyy=old\r\nxsd=new\r\n") << c.what;
+        struct stat after = {};
+        ASSERT_EQ(::stat(path.c_str(), &after), 0);
+        EXPECT_EQ(after.st_ino != before.st_ino, c.replaced) << c.what;
+        EXPECT_EQ(after.st_uid, owner) << c.what;
+        EXPECT_EQ(after.st_gid, group) << c.what;
+        EXPECT_EQ(after.st_mode & 07777, c.file_mode) << c.what;
+        EXPECT_EQ(directory_entries(folder), std::vector<std::string>{"dy.cfg"}) << c.what;
+        ::chmod(folder.c_str(), 0755);
+        std::filesystem::remove_all(folder);
+    }
+}
+
+// UTF-16LE as u"" text with its byte-order mark, the way Notepad saves "Unicode".
+std::string utf16le_file(std::u16string_view text)
+{
+    std::string bytes = "\xFF\xFE";
+    for (const char16_t unit : text) {
+        bytes.push_back(static_cast<char>(unit & 0xFF));
+        bytes.push_back(static_cast<char>(unit >> 8));
+    }
+    return bytes;
+}
+
+// Files with a byte-order mark read as the platform's profile functions read them and keep their
+// encoding and mark when written; values come out and go in as GBK, other lines keep every character,
+// also one GBK cannot hold. Blanks, tabs, vertical tabs, form feeds and Ctrl-Z around names and values
+// are no part of them.
+TEST_F(ProfileFile, FilesKeepTheirEncoding)
+{
+    struct Case
+    {
+        const char* what;
+        std::string before;
+        std::string key;
+        Text value;        // read, GBK
+        std::string after; // after writing xsd=建国路
+    };
+    const Case cases[] = {
+        {"UTF-16LE", utf16le_file(u"[print]\r\nyyy=王小明\r\n[x]\r\nnote=Grüße 😀\r\n"), "yyy", "王小明"_gbk,
+         utf16le_file(u"[print]\r\nyyy=王小明\r\nxsd=建国路\r\n[x]\r\nnote=Grüße 😀\r\n")},
+        {"UTF-16LE, a character GBK cannot hold", utf16le_file(u"[print]\r\nyyy=Grüße\r\n"), "yyy",
+         "Grü?e"_gbk, utf16le_file(u"[print]\r\nyyy=Grüße\r\nxsd=建国路\r\n")},
+        {"UTF-8 with mark", "\xEF\xBB\xBF[print]\r\nyyy=王小明\r\n[x]\r\nnote=😀\r\n", "yyy", "王小明"_gbk,
+         "\xEF\xBB\xBF[print]\r\nyyy=王小明\r\nxsd=建国路\r\n[x]\r\nnote=😀\r\n"},
+        {"GBK with Ctrl-Z, vertical tab and form feed", "[print]\r\n\vyyy\f=\x1A王小明\v\r\n\x1A"_gbk, "yyy",
+         "王小明"_gbk, "[print]\r\n\vyyy\f=\x1A王小明\v\r\nxsd=建国路\r\n\x1A"_gbk},
+    };
+    for (const Case& c : cases) {
+        write_bytes(m_path, c.before);
+        EXPECT_EQ(profile_read(m_path, "print", c.key), c.value) << c.what;
+        ASSERT_TRUE(profile_write_string(m_path, "print", "xsd", "建国路"_gbk)) << c.what;
+        EXPECT_EQ(read_bytes(m_path), c.after) << c.what;
+        EXPECT_EQ(profile_read(m_path, "PRINT", "XSD"), "建国路"_gbk) << c.what;
+    }
+}
+
+// Two processes writing different keys 500 times each: every write survives the other's, so each key
+// ends with its writer's last value.
+TEST_F(ProfileFile, ConcurrentWritersLoseNothing)
+{
+    // In memory where the system has such a folder: the disk's syncs would make a thousand writes take
+    // seconds, and the lock works the same on either.
+    std::string memory_dir = "/dev/shm/profile_test.XXXXXX";
+    if (std::filesystem::is_directory("/dev/shm") && ::mkdtemp(memory_dir.data())) {
+        m_path = memory_dir + "/dy.cfg";
+    } else {
+        memory_dir.clear();
+    }
+    write_bytes(m_path, "[print]\r\n");
+    constexpr int writes = 500;
+    const auto writer = [&](const char* key) {
+        const pid_t child = ::fork();
+        if (child == 0) {
+            int undone = 0;
+            for (int i = 0; i < writes; ++i) {
+                const std::string value = std::to_string(i);
+                if (!profile_write_string(m_path, "print", key, value)) ::_exit(2);
+                undone += profile_read(m_path, "print", key) != value;
+            }
+            ::_exit(undone == 0 ? 0 : 1);
+        }
+        return child;
+    };
+    const pid_t children[] = {writer("xsd"), writer("yyy")};
+    for (const pid_t child : children) {
+        int status = 0;
+        ASSERT_EQ(::waitpid(child, &status, 0), child);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "a value was undone or refused";
+    }
+    EXPECT_EQ(profile_read(m_path, "print", "xsd"), std::to_string(writes - 1));
+    EXPECT_EQ(profile_read(m_path, "print", "yyy"), std::to_string(writes - 1));
+    if (!memory_dir.empty()) std::filesystem::remove_all(memory_dir);
 }
 
 TEST_F(ProfileFile, WriteCutShortByFileSizeLimitFails)

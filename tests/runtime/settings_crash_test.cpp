@@ -90,7 +90,7 @@ std::vector<std::string> temp_files(const fs::path& directory)
     std::vector<std::string> names;
     for (const auto& entry : fs::directory_iterator(directory)) {
         const std::string name = entry.path().filename().string();
-        if (name.rfind(".dy.cfg.", 0) == 0 && name.size() == 14) names.push_back(name);
+        if (name.rfind(".dy.cfg.vorsa-tmp-", 0) == 0) names.push_back(name);
     }
     return names;
 }
@@ -190,35 +190,41 @@ TEST_F(SettingsCrashTest, KilledWritersLeaveAWholeFileAndNoPileOfTemporaryFiles)
     EXPECT_EQ(read_setting(m_path, "print", "yyy"), "店员甲"_gbk);
 }
 
-// Only files of the writer's own naming whose lock is free are removed: a live writer's file (its lock
-// held), files of other names, and a link or directory that only looks like a temporary file stay.
+// Only files of the writer's own naming that belong to this user and whose lock is free are removed: a
+// live writer's file (its lock held), files of other names (a user's backup among them), and a link,
+// directory or second name of a file that only looks like a temporary file stay.
 TEST_F(SettingsCrashTest, CleaningSparesLiveWritersAndOtherFiles)
 {
     const auto make = [&](const std::string& name) {
         std::ofstream(m_dir / name, std::ios::binary) << "x";
         return (m_dir / name).string();
     };
-    const std::string live = make(".dy.cfg.Live01");
+    const std::string live = make(".dy.cfg.vorsa-tmp-Live01");
     const int live_fd = ::open(live.c_str(), O_RDONLY | O_CLOEXEC);
     ASSERT_GE(live_fd, 0);
     ASSERT_EQ(::flock(live_fd, LOCK_EX), 0);
 
     const std::vector<std::string> spared = {
-        ".dy.cfg.Live01",  // locked by a writer at work
-        ".dy.cfg.abc",     // too short for the pattern
-        ".dy.cfg.abcdefg", // too long
-        ".dy.cfg.ab-def",  // not letters and digits
-        "dy.cfg.abcdef",   // no leading dot
-        ".dy.cfx.abcdef",  // another file's
-        ".other.abcdef",   "dy.cfg.bak",
+        ".dy.cfg.vorsa-tmp-Live01",  // locked by a writer at work
+        ".dy.cfg.vorsa-tmp-abc",     // too short for the pattern
+        ".dy.cfg.vorsa-tmp-abcdefg", // too long
+        ".dy.cfg.vorsa-tmp-ab-def",  // not letters and digits
+        "dy.cfg.vorsa-tmp-abcdef",   // no leading dot
+        ".dy.cfx.vorsa-tmp-abcdef",  // another file's
+        ".dy.cfg.backup",            // six letters, but a user's name
+        ".dy.cfg.Stale1",            // likewise
+        ".other.abcdef",
+        "dy.cfg.bak",
+        "kept.cfg", // a second name of the next one
     };
     for (const auto& name : spared)
-        if (name != ".dy.cfg.Live01") make(name);
+        if (name != ".dy.cfg.vorsa-tmp-Live01") make(name);
+    ASSERT_EQ(::link((m_dir / "kept.cfg").c_str(), (m_dir / ".dy.cfg.vorsa-tmp-Hard01").c_str()), 0);
     make("target.cfg");
-    ASSERT_EQ(::symlink("target.cfg", (m_dir / ".dy.cfg.Link01").c_str()), 0);
-    fs::create_directory(m_dir / ".dy.cfg.Dir001");
-    make(".dy.cfg.Stale1");
-    make(".dy.cfg.STALE2");
+    ASSERT_EQ(::symlink("target.cfg", (m_dir / ".dy.cfg.vorsa-tmp-Link01").c_str()), 0);
+    fs::create_directory(m_dir / ".dy.cfg.vorsa-tmp-Dir001");
+    make(".dy.cfg.vorsa-tmp-Stale1");
+    make(".dy.cfg.vorsa-tmp-STALE2");
 
     ASSERT_TRUE(write_setting(m_path, "print", "yyy", "a"));
     std::vector<std::string> left;
@@ -226,7 +232,8 @@ TEST_F(SettingsCrashTest, CleaningSparesLiveWritersAndOtherFiles)
         left.push_back(entry.path().filename().string());
     std::sort(left.begin(), left.end());
     std::vector<std::string> expected = spared;
-    for (const char* name : {"target.cfg", ".dy.cfg.Link01", ".dy.cfg.Dir001", "dy.cfg"})
+    for (const char* name : {"target.cfg", ".dy.cfg.vorsa-tmp-Link01", ".dy.cfg.vorsa-tmp-Dir001",
+                             ".dy.cfg.vorsa-tmp-Hard01", "dy.cfg"})
         expected.push_back(name);
     std::sort(expected.begin(), expected.end());
     EXPECT_EQ(left, expected);

@@ -44,8 +44,8 @@ TEST(TextTest, TrimTrailingBlanks)
         // 0xB0A1 is one character; the A1 A1 that straddles it and the cut-off lead byte is no blank.
         {"\xB0\xA1\xA1", "\xB0\xA1\xA1"},
         {"\xB0\xA1\xA1\xA1 ", "\xB0\xA1"},
-        // A lead byte followed by a blank makes one two-byte character, so that blank is not trailing.
-        {"x\x81 ", "x\x81 "},
+        // A blank is never the second byte of a character: the lead byte before it stands alone.
+        {"x\x81 ", "x\x81"},
     };
     for (const Case& c : cases)
         EXPECT_EQ(trim_trailing_blanks(c.text), c.expected) << utf8_from_gbk(c.text);
@@ -101,6 +101,74 @@ TEST(TextTest, FindText)
             << "text " << utf8_from_gbk(c.text) << " sought " << utf8_from_gbk(c.sought) << " start "
             << c.start;
     }
+}
+
+// Which bytes make one character, as every command that steps through a text sees it: 0x81 to 0xFE
+// followed by a byte of 0x40 or above. 0x80 is the euro sign of code page 936, a character of its own.
+TEST(TextTest, OnlyBytes81ToFEStartAPair)
+{
+    struct Case
+    {
+        const char* what;
+        Text text;
+        Text separator;
+        TextList parts; // split_text at the separator
+        int found;      // find_text of the separator
+        Text upper;     // to_upper_text
+    };
+    const Text euro = "\x80";
+    const Text dong = "\x96\x7C"; // 東, whose second byte is '|'
+    const std::vector<Case> cases = {
+        {"euro before the list separator",
+         "1,Shop" + euro + ",东方商场"_gbk,
+         ",",
+         {"1", "Shop" + euro, "东方商场"_gbk},
+         2,
+         "1,SHOP" + euro + ",东方商场"_gbk},
+        {"euro before the field separator",
+         "|*|a" + euro + "|42|9.00",
+         "|",
+         {"", "*", "a" + euro, "42", "9.00"},
+         1,
+         "|*|A" + euro + "|42|9.00"},
+        {"euro before a letter", euro + "b,c", ",", {euro + "b", "c"}, 3, euro + "B,C"},
+        {"0xFF before a letter",
+         "\xFF"
+         "b|",
+         "|",
+         {"\xFF"
+          "b"},
+         3,
+         "\xFF"
+         "B|"},
+        {"0x81 with a letter",
+         "\x81"
+         "b|",
+         "|",
+         {"\x81"
+          "b"},
+         3,
+         "\x81"
+         "b|"},
+        {"0xFE with a letter",
+         "\xFE"
+         "b|",
+         "|",
+         {"\xFE"
+          "b"},
+         3,
+         "\xFE"
+         "b|"},
+        {"trail byte | of 東", dong + "x|y", "|", {dong + "x", "y"}, 4, dong + "X|Y"},
+        {"東 then a separator", "a" + dong + "|b", "|", {"a" + dong, "b"}, 4, "A" + dong + "|B"},
+        {"lead byte before a comma", "a\x81,b", ",", {"a\x81", "b"}, 3, "A\x81,B"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(split_text(c.text, c.separator), c.parts) << c.what;
+        EXPECT_EQ(find_text(c.text, c.separator), c.found) << c.what;
+        EXPECT_EQ(to_upper_text(c.text), c.upper) << c.what;
+    }
+    EXPECT_EQ(trim_trailing_blanks(euro + " "), euro);
 }
 
 TEST(TextTest, MidLeftRight)
