@@ -1,5 +1,6 @@
 #include "online/url.h"
 
+#include "runtime/chars.h"
 #include "runtime/gbk.h"
 #include "runtime/numbers.h"
 
@@ -88,10 +89,13 @@ Text url_encode_utf8(std::string_view text)
     Text out;
     for (std::size_t i = 0; i < text.size();) {
         const auto byte = static_cast<unsigned char>(text[i]);
-        if (is_lead_byte(byte)) {
-            for (std::uint8_t utf8 : gbk_to_utf8(text.substr(i, 2)))
-                append_escape(out, utf8);
-            i += 2;
+        const std::size_t length = gbk_char_length(text, i);
+        // A character above ASCII (a pair, or the euro sign 0x80) goes as its UTF-8 bytes.
+        const Bytes utf8 = byte >= 0x80 ? gbk_to_utf8(text.substr(i, length)) : Bytes{};
+        if (!utf8.empty()) {
+            for (std::uint8_t unit : utf8)
+                append_escape(out, unit);
+            i += length;
         } else {
             if (is_escaped(byte))
                 append_escape(out, byte);

@@ -74,6 +74,7 @@ TEST(UrlTest, EncodesOnePathComponent)
          "b"}, // other control bytes pass
         {"", ""},
         {"\x81", "%EF%BF%BD"}, // a lead byte cut off at the end: the replacement character
+        {"Shop\x80", "Shop%E2%82%AC"}, // 0x80 is the euro sign of code page 936, one byte
     };
     for (const Case& c : cases)
         EXPECT_EQ(url_encode_utf8(c.text), c.expected) << utf8_from_gbk(c.text);
