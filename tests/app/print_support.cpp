@@ -82,6 +82,48 @@ DocumentReceiver::~DocumentReceiver()
     if (m_socket >= 0) ::close(m_socket);
 }
 
+SilentSpooler::SilentSpooler()
+{
+    m_socket = ::socket(AF_INET, SOCK_STREAM, 0);
+    if (m_socket < 0) return;
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = 0;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    if (::bind(m_socket, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+        ::listen(m_socket, 16) != 0 ||
+        ::getsockname(m_socket, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+        ::close(m_socket);
+        m_socket = -1;
+        return;
+    }
+    m_port = ntohs(address.sin_port);
+    m_thread = std::thread([this] { serve(); });
+}
+
+SilentSpooler::~SilentSpooler()
+{
+    m_stop = true;
+    if (m_thread.joinable()) m_thread.join();
+    for (int connection : m_held) ::close(connection);
+    if (m_socket >= 0) ::close(m_socket);
+}
+
+std::string SilentSpooler::address() const { return "127.0.0.1:" + std::to_string(m_port); }
+
+void SilentSpooler::serve()
+{
+    while (!m_stop) {
+        pollfd wait{m_socket, POLLIN, 0};
+        if (::poll(&wait, 1, 50) <= 0) continue;
+        const int connection = ::accept(m_socket, nullptr, nullptr);
+        if (connection < 0) continue;
+        m_held.push_back(connection);
+        ++m_connections;
+    }
+}
+
 void DocumentReceiver::serve()
 {
     while (!m_stop) {

@@ -48,6 +48,33 @@ private:
     std::thread m_thread;
 };
 
+// A spooler that hangs: listens on 127.0.0.1 (a port of its own), accepts every connection and never
+// answers, as a cupsd that was stopped with its socket still open. Closes them all when destroyed, so
+// that conversations given up on end then.
+class SilentSpooler
+{
+public:
+    SilentSpooler();
+    ~SilentSpooler();
+    SilentSpooler(const SilentSpooler&) = delete;
+    SilentSpooler& operator=(const SilentSpooler&) = delete;
+
+    bool listening() const { return m_socket >= 0; }
+    // "127.0.0.1:port", as cupsSetServer takes it.
+    std::string address() const;
+    int connections() const { return m_connections; }
+
+private:
+    void serve();
+
+    int m_socket = -1;
+    int m_port = 0;
+    std::atomic<bool> m_stop{false};
+    std::atomic<int> m_connections{0};
+    std::vector<int> m_held;
+    std::thread m_thread;
+};
+
 // The spooler's jobs of a queue, finished ones included.
 std::set<int> job_ids(const std::string& queue);
 std::set<int> jobs_added(const std::string& queue, const std::set<int>& before);
