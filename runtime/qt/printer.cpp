@@ -81,6 +81,11 @@ struct CupsLibrary
     decltype(&::cupsWriteRequestData) write_request_data = nullptr;
     decltype(&::cupsFinishDocument) finish_document = nullptr;
     decltype(&::cupsCancelJob2) cancel_job = nullptr;
+    decltype(&::ippNewRequest) new_request = nullptr;
+    decltype(&::ippAddString) add_string = nullptr;
+    decltype(&::cupsDoRequest) do_request = nullptr;
+    decltype(&::ippDelete) delete_ipp = nullptr;
+    decltype(&::cupsLastError) last_error = nullptr;
 };
 
 template <class Function>
@@ -115,7 +120,10 @@ std::unique_ptr<CupsLibrary> load_cups(const std::string& file)
         resolve(handle, "cupsCreateDestJob", c.create_dest_job) && resolve(handle, "cupsCreateJob", c.create_job) &&
         resolve(handle, "cupsStartDocument", c.start_document) &&
         resolve(handle, "cupsWriteRequestData", c.write_request_data) &&
-        resolve(handle, "cupsFinishDocument", c.finish_document) && resolve(handle, "cupsCancelJob2", c.cancel_job);
+        resolve(handle, "cupsFinishDocument", c.finish_document) && resolve(handle, "cupsCancelJob2", c.cancel_job) &&
+        resolve(handle, "ippNewRequest", c.new_request) && resolve(handle, "ippAddString", c.add_string) &&
+        resolve(handle, "cupsDoRequest", c.do_request) && resolve(handle, "ippDelete", c.delete_ipp) &&
+        resolve(handle, "cupsLastError", c.last_error);
     // The library stays mapped for good even when incomplete: threads given up on may still be in it.
     if (!complete) return nullptr;
     return cups;
@@ -278,6 +286,20 @@ private:
     const CupsLibrary& m_cups;
     http_t* m_http;
 };
+
+// Lets the spooler print a job that was created held (see start_document); true when it agreed.
+bool release_job(const Session& session)
+{
+    const CupsLibrary& cups = session.cups();
+    ipp_t* request = cups.new_request(IPP_OP_RELEASE_JOB);
+    const std::string uri = "ipp://localhost/jobs/" + std::to_string(session.job_id);
+    cups.add_string(request, IPP_TAG_OPERATION, IPP_TAG_URI, "job-uri", nullptr, uri.c_str());
+    cups.add_string(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr, cups.user());
+    // The request is the library's from here on, answered or not.
+    ipp_t* response = cups.do_request(session.http(), request, "/jobs/");
+    if (response) cups.delete_ipp(response);
+    return response && cups.last_error() <= IPP_STATUS_OK_EVENTS_COMPLETE;
+}
 
 // Spooler names are UTF-8 and may hold characters GBK cannot (a queue "Drucker-Köln"). In a program
 // text such a character is written as "\u" and four hexadecimal digits ("\U" and eight beyond the
@@ -671,6 +693,9 @@ bool Printer::start_document(const Text& document_name)
             int count = 0;
             for (const auto& [key, value] : options)
                 count = c.add_option(key.c_str(), value.c_str(), count, &cups_options);
+            // Held until the whole document is there and the window still waits for it (end_document):
+            // a job the program gives up on can then never print.
+            count = c.add_option("job-hold-until", "indefinite", count, &cups_options);
             // cupsCreateJob would look the queue up twice more; the description from prepare_printer
             // serves. The job exists when the spooler names it, whatever it says about the options.
             // Without a description (a spooler that gave none) the plain call tries on its own.
@@ -707,8 +732,7 @@ bool Printer::end_document()
          title = job.title](const GivenUp& given_up) mutable {
             Session& s = *session;
             const CupsLibrary& c = s.cups();
-            bool sent = false;
-            // Nothing is handed over once the window has stopped waiting: the job is withdrawn instead.
+            bool handed = false;
             if (painted && !given_up() &&
                 c.start_document(s.http(), s.queue.c_str(), s.job_id, title.c_str(), CUPS_FORMAT_PDF, 1) ==
                     HTTP_STATUS_CONTINUE) {
@@ -716,21 +740,17 @@ bool Printer::end_document()
                                                           static_cast<size_t>(document.size())) ==
                                      HTTP_STATUS_CONTINUE;
                 const bool finished = c.finish_document(s.http(), s.queue.c_str()) == IPP_STATUS_OK;
-                sent = written && finished;
+                handed = written && finished;
             }
-            // A job the spooler holds without its document would wait forever: withdraw it (the
-            // session does so when it is released with the job open).
-            if (!sent) {
-                c.cancel_job(s.http(), s.queue.c_str(), s.job_id, 0);
-                s.job_open = false;
-            }
-            // A document handed over stays open until the window takes the outcome: given up on by then,
-            // the session withdraws it as it is released.
-            return Outcome{session, sent};
+            // The held job is let go only while the window still waits for it. Otherwise (no document, or
+            // the window gave up meanwhile) it is withdrawn: a held job would wait forever.
+            const bool released = handed && !given_up() && release_job(s);
+            if (!released) c.cancel_job(s.http(), s.queue.c_str(), s.job_id, 0);
+            s.job_open = false;
+            return Outcome{session, released};
         },
         job.deadline);
     if (!outcome) return false;
-    outcome->session->job_open = false;
     job.session = std::move(outcome->session);
     if (!outcome->succeeded) return false;
     m_last_job_id = job.session->job_id;

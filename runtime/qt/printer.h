@@ -10,10 +10,12 @@
 //
 // Every conversation with the spooler, the library's own connections included, runs on a thread of its
 // own, and the caller waits for it only up to the time limit: a spooler that is down gives false at
-// once, and one that hangs is given up on when the limit passes. A listing given up on only ends later;
-// a job given up on is withdrawn by that thread (its document is never handed over, or the job is
-// cancelled when the spooler answers), so nothing is printed that the window stopped waiting for. The
-// limit counts for a whole job, from prepare_printer to end_document.
+// once, and one that hangs is given up on when the limit passes. A listing given up on only ends later.
+// A job is created held and released only once its whole document is with the spooler and the window
+// still waits; a job given up on is cancelled by that thread when the spooler answers again, so a
+// spooler that wakes up later never prints what the window stopped waiting for. (Only a release
+// already sent when the limit passes may still print.) The limit counts for a whole job, from
+// prepare_printer to end_document.
 //
 // Printer names are the spooler's queue names (GBK here, UTF-8 at the spooler). An instance
 // ("queue/instance") is addressed like its queue with the instance's options. A character of a name

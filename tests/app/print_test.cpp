@@ -458,6 +458,41 @@ TEST_F(PrintingTest, SpoolerThatCannotServeGivesNoJobWithinTheTimeLimit)
     EXPECT_EQ(receiver->wait_for(1, 200ms).size(), 0u);
 }
 
+// A spooler that stalls while the document is handed over and goes on after the window gave up: the
+// press ends within the time limit, and the job it opened is withdrawn when the spooler goes on, never
+// printed.
+TEST_F(PrintingTest, JobGivenUpOnIsWithdrawnWhenTheSpoolerGoesOn)
+{
+    const std::string local = cupsServer();
+    if (local.empty() || local.front() != '/') GTEST_SKIP() << "the spooler is not on a local socket";
+    test::StallingSpooler stalling(local);
+    ASSERT_TRUE(stalling.listening());
+    preview(two_lines);
+    const auto before = test::job_ids(queue);
+    constexpr auto limit = 2s;
+    constexpr auto slack = 3s;
+    runtime::set_spooler_time_limit(limit);
+    cupsSetServer(stalling.address().c_str());
+
+    const auto started = std::chrono::steady_clock::now();
+    ASSERT_TRUE(printer.prepare_printer(runtime::gbk_from_utf8(queue), receipt::receipt_page_request()));
+    printer.surface().set_mapping_mode(runtime::mapping_tenth_mm);
+    ASSERT_TRUE(printer.start_document(""));
+    receipt::draw_receipt_print(printer.surface(), data, lines);
+    stalling.stall(limit + 2s);
+    EXPECT_FALSE(printer.end_document());
+    printer.close_printer();
+    EXPECT_LT(std::chrono::steady_clock::now() - started, limit + slack);
+    cupsSetServer(nullptr);
+    runtime::set_spooler_time_limit(runtime::default_spooler_time_limit);
+
+    const auto added = test::jobs_added(queue, before);
+    ASSERT_EQ(added.size(), 1u);
+    EXPECT_EQ(test::wait_for_job_end(queue, *added.begin(), 20s), IPP_JSTATE_CANCELED);
+    EXPECT_EQ(receiver->wait_for(1, 3s).size(), 0u);
+    EXPECT_EQ(printer.last_job_id(), 0);
+}
+
 TEST_F(PrintingTest, JobCarriesOnlyTheOrientationAndTheCustomSize)
 {
     preview(two_lines);
