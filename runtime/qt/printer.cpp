@@ -103,26 +103,40 @@ std::unique_ptr<CupsLibrary> load_cups(const std::string& file)
     auto cups = std::make_unique<CupsLibrary>();
     CupsLibrary& c = *cups;
     const bool complete =
-        resolve(handle, "cupsServer", c.server) && resolve(handle, "ippPort", c.port) &&
-        resolve(handle, "cupsEncryption", c.encryption) && resolve(handle, "cupsUser", c.user) &&
-        resolve(handle, "cupsSetServer", c.set_server) && resolve(handle, "cupsSetEncryption", c.set_encryption) &&
-        resolve(handle, "cupsSetUser", c.set_user) && resolve(handle, "httpConnect2", c.connect) &&
-        resolve(handle, "httpSetTimeout", c.set_timeout) && resolve(handle, "httpClose", c.close) &&
-        resolve(handle, "cupsGetDests2", c.get_dests) && resolve(handle, "cupsFreeDests", c.free_dests) &&
-        resolve(handle, "cupsGetDefault2", c.get_default) && resolve(handle, "cupsGetNamedDest", c.get_named_dest) &&
+        resolve(handle, "cupsServer", c.server) &&
+        resolve(handle, "ippPort", c.port) &&
+        resolve(handle, "cupsEncryption", c.encryption) &&
+        resolve(handle, "cupsUser", c.user) &&
+        resolve(handle, "cupsSetServer", c.set_server) &&
+        resolve(handle, "cupsSetEncryption", c.set_encryption) &&
+        resolve(handle, "cupsSetUser", c.set_user) &&
+        resolve(handle, "httpConnect2", c.connect) &&
+        resolve(handle, "httpSetTimeout", c.set_timeout) &&
+        resolve(handle, "httpClose", c.close) &&
+        resolve(handle, "cupsGetDests2", c.get_dests) &&
+        resolve(handle, "cupsFreeDests", c.free_dests) &&
+        resolve(handle, "cupsGetDefault2", c.get_default) &&
+        resolve(handle, "cupsGetNamedDest", c.get_named_dest) &&
         resolve(handle, "cupsCopyDestInfo", c.copy_dest_info) &&
         resolve(handle, "cupsFreeDestInfo", c.free_dest_info) &&
         resolve(handle, "cupsFindDestDefault", c.find_dest_default) &&
-        resolve(handle, "ippGetValueTag", c.get_value_tag) && resolve(handle, "ippGetResolution", c.get_resolution) &&
-        resolve(handle, "ippGetString", c.get_string) && resolve(handle, "pwgMediaForPWG", c.media_for_pwg) &&
-        resolve(handle, "pwgMediaForLegacy", c.media_for_legacy) && resolve(handle, "cupsAddOption", c.add_option) &&
+        resolve(handle, "ippGetValueTag", c.get_value_tag) &&
+        resolve(handle, "ippGetResolution", c.get_resolution) &&
+        resolve(handle, "ippGetString", c.get_string) &&
+        resolve(handle, "pwgMediaForPWG", c.media_for_pwg) &&
+        resolve(handle, "pwgMediaForLegacy", c.media_for_legacy) &&
+        resolve(handle, "cupsAddOption", c.add_option) &&
         resolve(handle, "cupsFreeOptions", c.free_options) &&
-        resolve(handle, "cupsCreateDestJob", c.create_dest_job) && resolve(handle, "cupsCreateJob", c.create_job) &&
+        resolve(handle, "cupsCreateDestJob", c.create_dest_job) &&
+        resolve(handle, "cupsCreateJob", c.create_job) &&
         resolve(handle, "cupsStartDocument", c.start_document) &&
         resolve(handle, "cupsWriteRequestData", c.write_request_data) &&
-        resolve(handle, "cupsFinishDocument", c.finish_document) && resolve(handle, "cupsCancelJob2", c.cancel_job) &&
-        resolve(handle, "ippNewRequest", c.new_request) && resolve(handle, "ippAddString", c.add_string) &&
-        resolve(handle, "cupsDoRequest", c.do_request) && resolve(handle, "ippDelete", c.delete_ipp) &&
+        resolve(handle, "cupsFinishDocument", c.finish_document) &&
+        resolve(handle, "cupsCancelJob2", c.cancel_job) &&
+        resolve(handle, "ippNewRequest", c.new_request) &&
+        resolve(handle, "ippAddString", c.add_string) &&
+        resolve(handle, "cupsDoRequest", c.do_request) &&
+        resolve(handle, "ippDelete", c.delete_ipp) &&
         resolve(handle, "cupsLastError", c.last_error);
     // The library stays mapped for good even when incomplete: threads given up on may still be in it.
     if (!complete) return nullptr;
@@ -358,7 +372,8 @@ std::string hex(char32_t value, int digits)
 {
     static const char figures[] = "0123456789ABCDEF";
     std::string out(static_cast<std::size_t>(digits), '0');
-    for (int i = digits - 1; i >= 0; --i, value >>= 4) out[static_cast<std::size_t>(i)] = figures[value & 0xF];
+    for (int i = digits - 1; i >= 0; --i, value >>= 4)
+        out[static_cast<std::size_t>(i)] = figures[value & 0xF];
     return out;
 }
 
@@ -380,10 +395,14 @@ Text printer_text_from_spooler_name(std::string_view utf8)
             text += converted;
             continue;
         }
-        char32_t value = lead < 0x80 ? lead : lead < 0xE0 ? lead & 0x1F : lead < 0xF0 ? lead & 0x0F : lead & 0x07;
+        char32_t value = lead < 0x80   ? lead
+                         : lead < 0xE0 ? lead & 0x1F
+                         : lead < 0xF0 ? lead & 0x0F
+                                       : lead & 0x07;
         for (std::size_t i = 1; i < character.size(); ++i)
             value = (value << 6) | (static_cast<unsigned char>(character[i]) & 0x3F);
-        text += value < 0x10000 ? std::string{escape, 'u'} + hex(value, 4) : std::string{escape, 'U'} + hex(value, 8);
+        text += value < 0x10000 ? std::string{escape, 'u'} + hex(value, 4)
+                                : std::string{escape, 'U'} + hex(value, 8);
     }
     return text;
 }
@@ -420,8 +439,9 @@ int reported_resolution(const Session& session)
 {
     const CupsLibrary& cups = session.cups();
     ipp_attribute_t* attribute =
-        session.info ? cups.find_dest_default(session.http(), session.dest, session.info, "printer-resolution")
-                     : nullptr;
+        session.info
+            ? cups.find_dest_default(session.http(), session.dest, session.info, "printer-resolution")
+            : nullptr;
     if (!attribute || cups.get_value_tag(attribute) != IPP_TAG_RESOLUTION) return fallback_printer_dpi;
     int vertical = 0;
     ipp_res_t units = IPP_RES_PER_INCH;
@@ -548,8 +568,8 @@ Text default_printer_name()
 {
     const CupsLibrary* cups = cups_library();
     if (!cups) return {};
-    const auto name =
-        converse<std::string>(*cups, [cups](const GivenUp&) { return spooler_default(*cups); }, deadline_from_now());
+    const auto name = converse<std::string>(
+        *cups, [cups](const GivenUp&) { return spooler_default(*cups); }, deadline_from_now());
     return name ? printer_text_from_spooler_name(*name) : Text{};
 }
 
@@ -622,7 +642,8 @@ bool Printer::prepare_printer(const std::optional<Text>& name, const PageRequest
             if (!*session) return prepared;
             const auto slash = printer_name.find('/');
             const std::string queue = printer_name.substr(0, slash);
-            const std::string instance = slash == std::string::npos ? std::string() : printer_name.substr(slash + 1);
+            const std::string instance =
+                slash == std::string::npos ? std::string() : printer_name.substr(slash + 1);
             session->dest = cups->get_named_dest(session->http(), queue.c_str(),
                                                  instance.empty() ? nullptr : instance.c_str());
             if (!session->dest) return prepared;

@@ -202,7 +202,8 @@ void StallingSpooler::carry(int client)
         }
         if (wait[1].revents & (POLLIN | POLLHUP)) {
             const ssize_t n = ::recv(spooler, chunk.data(), chunk.size(), 0);
-            if (n <= 0 || ::send(client, chunk.data(), static_cast<std::size_t>(n), MSG_NOSIGNAL) != n) open = false;
+            if (n <= 0 || ::send(client, chunk.data(), static_cast<std::size_t>(n), MSG_NOSIGNAL) != n)
+                open = false;
         }
     }
     // What the client sent before it left still reaches the spooler, as it would from a stalled socket.

@@ -316,7 +316,8 @@ TEST_F(PrintingTest, ReceiptAfterPreviewIsOnePageWithNumberLinesAndTotal)
                                                                     ? "9876543210"
                                                                     : "0123456789");
     const auto page = test::render_page(printed, 300);
-    const auto expected = test::render_page(keep(reference_page(data, lines, printer_dpi), "expected.pdf"), 300);
+    const auto expected =
+        test::render_page(keep(reference_page(data, lines, printer_dpi), "expected.pdf"), 300);
     const auto wrong = test::render_page(keep(reference_page(other, lines, printer_dpi), "other.pdf"), 300);
     const auto r = test::resemblance(page, expected, wrong);
     EXPECT_GT(r.differing, 100);
