@@ -21,19 +21,22 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 
-# The libraries the program links (Qt, the web engine for the notice page, CUPS, giflib, the C++
-# runtime) become Depends through dpkg-shlibdeps, with the versions the build saw.
+# The libraries the program links (Qt, the web engine for the notice page, giflib, the C++ runtime)
+# become Depends through dpkg-shlibdeps, with the versions the build saw.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 
 # What the linker does not see, added to the library dependencies:
-# - the Song face the receipt is set in (Noto Serif CJK SC, or AR PL UMing as the program's other choice);
-#   without any, the Chinese text of preview and print falls back to whatever face fontconfig finds, or
-#   to empty boxes;
+# - libcups2, the spooler's client library, which the program loads when it first needs the spooler
+#   instead of linking it (so dpkg-shlibdeps cannot find it);
+# - the Song faces the receipt is set in: Noto Serif CJK SC on the screen and AR PL UMing CN on the
+#   printed page, whose PDF text layer Noto's shared glyphs spoil (either serves for both when the other
+#   is missing); without any, the Chinese text falls back to whatever face fontconfig finds, or to boxes;
 # - Qt's TIFF reader and writer, a plugin loaded at run time, for logos converted to or from TIFF.
 # The xcb platform plugin that draws the window on X11 (and on Wayland through XWayland) is part of
 # libqt6gui6 on Debian 12, which the library dependencies already require.
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "fonts-noto-cjk | fonts-arphic-uming, qt6-image-formats-plugins")
-# The local print spooler: without it only printers shared by another CUPS server are listed.
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "cups")
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "libcups2, fonts-noto-cjk | fonts-arphic-uming, qt6-image-formats-plugins")
+# The local print spooler: without it only printers shared by another CUPS server are listed. The
+# printed page's face, when the Depends were met by Noto alone.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "cups, fonts-arphic-uming")
 
 include(CPack)

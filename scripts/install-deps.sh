@@ -13,8 +13,8 @@ packages=(
   # Qt edges: window, printing, network, web view, image formats
   qt6-base-dev qt6-base-dev-tools libqt6svg6 qt6-webengine-dev qt6-image-formats-plugins
   libgl-dev libgif-dev
-  # the Song face the receipt is set in
-  fonts-noto-cjk
+  # the Song faces the receipt is set in: on the screen, and on the printed page (complete PDF text)
+  fonts-noto-cjk fonts-arphic-uming
   # printing tests and pictures
   cups cups-client cups-bsd libcups2-dev printer-driver-cups-pdf poppler-utils xvfb xauth
   # the install-tree test's validators, and what the Debian package's build needs besides build-essential

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds the Debian package of the program in Release: build-package/vorsa-receipt_<version>_<arch>.deb.
-# Its Depends come from the libraries the program links (dpkg-shlibdeps) plus the font and Qt plugin
-# listed in cmake/packaging.cmake. Install it with: sudo apt-get install ./build-package/vorsa-receipt_*.deb
+# Its Depends come from the libraries the program links (dpkg-shlibdeps) plus the CUPS library (loaded
+# at run time), the font and the Qt plugin listed in cmake/packaging.cmake. Install it with: sudo apt-get install ./build-package/vorsa-receipt_*.deb
 # Usage: [VORSA_VENDOR_SERVER=http://host:port] scripts/package.sh [build directory, default build-package]
 # Without VORSA_VENDOR_SERVER the program is built offline (it contacts no server).
 set -euo pipefail

@@ -6,11 +6,14 @@ if [ "$(id -u)" -eq 0 ]; then export QTWEBENGINE_DISABLE_SANDBOX=1; fi
 # The printing tests print through the local CUPS spooler on a queue whose driver (scripts/test-printer.ppd)
 # takes custom page sizes and passes the spooler's PDF on unchanged, and whose device is a TCP socket on
 # 127.0.0.1 where the tests receive each printed document. A raw queue, whose driver reports no
-# resolution, checks the fallback resolution. The spooler is started here only when it is not running,
-# and stopped again only then; queues this script added are removed again.
+# resolution, checks the fallback resolution. A third queue like the first has a name GBK cannot hold
+# (the spooler's names are UTF-8), for the printer list and the remembered printer. The spooler is
+# started here only when it is not running, and stopped again only then; queues this script added are
+# removed again.
 export VORSA_TEST_PRINTER=vorsa-test
 export VORSA_TEST_PRINTER_PORT=39109
 export VORSA_TEST_PRINTER_NO_RESOLUTION=vorsa-test-raw
+export VORSA_TEST_PRINTER_NON_GBK=vorsa-test-Köln
 vorsa_cupsd_pid=""
 vorsa_added_queues=()
 vorsa_scripts_dir="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
@@ -35,7 +38,7 @@ start_print_spooler() {
         if ! vorsa_spooler_running; then echo "test-env: cupsd did not start" >&2; return 1; fi
     fi
     local queue
-    for queue in "$VORSA_TEST_PRINTER" "$VORSA_TEST_PRINTER_NO_RESOLUTION"; do
+    for queue in "$VORSA_TEST_PRINTER" "$VORSA_TEST_PRINTER_NO_RESOLUTION" "$VORSA_TEST_PRINTER_NON_GBK"; do
         lpstat -p "$queue" >/dev/null 2>&1 || vorsa_added_queues+=("$queue")
     done
     # Nobody listens between test runs: the device gives up after 5 s and the job is dropped, so a job
@@ -43,7 +46,11 @@ start_print_spooler() {
     vorsa_lpadmin -p "$VORSA_TEST_PRINTER" -E -v "socket://127.0.0.1:$VORSA_TEST_PRINTER_PORT/?contimeout=5&snmp=false" \
         -P "$vorsa_scripts_dir/test-printer.ppd" -o printer-error-policy=abort-job
     vorsa_lpadmin -p "$VORSA_TEST_PRINTER_NO_RESOLUTION" -E -v "socket://127.0.0.1:$VORSA_TEST_PRINTER_PORT" -m raw
+    vorsa_lpadmin -p "$VORSA_TEST_PRINTER_NON_GBK" -E \
+        -v "socket://127.0.0.1:$VORSA_TEST_PRINTER_PORT/?contimeout=5&snmp=false" \
+        -P "$vorsa_scripts_dir/test-printer.ppd" -o printer-error-policy=abort-job
     cancel -a "$VORSA_TEST_PRINTER" 2>/dev/null || true
+    cancel -a "$VORSA_TEST_PRINTER_NON_GBK" 2>/dev/null || true
 }
 
 stop_print_spooler() {

@@ -1,14 +1,42 @@
 #include "runtime/qt/page_surface.h"
 
+#include "runtime/gbk.h"
 #include "runtime/picture.h"
 #include "runtime/qt/qt_paint.h"
 #include "runtime/qt/qt_text.h"
 
+#include <QFontDatabase>
+#include <QFontInfo>
 #include <QPagedPaintDevice>
 #include <QPainter>
 #include <cmath>
 
 namespace vorsa::runtime {
+
+namespace {
+
+// The Song face of the printed page. The page is a PDF whose text layer names each glyph by the first
+// code point that maps to it in the face, and Noto Serif CJK shares glyphs between code points (the
+// ideograph 日 with the radical ⽇) and shapes the digits after Latin letters into glyphs no code point
+// maps to: its page would read "⽇期" and "XS" without the number. These faces map their glyphs back
+// one to one; Noto Serif CJK SC stays the last choice, as on the screen.
+QString page_song_family()
+{
+    static const QString family = [] {
+        const QStringList installed = QFontDatabase::families();
+        for (const char* candidate : {"SimSun", "NSimSun", "AR PL UMing CN", "Noto Serif CJK SC"}) {
+            const QString name = QString::fromLatin1(candidate);
+            if (!installed.contains(name, Qt::CaseInsensitive)) continue;
+            if (QFontInfo(QFont(name)).family().compare(name, Qt::CaseInsensitive) == 0) return name;
+        }
+        return QString();
+    }();
+    return family;
+}
+
+const Text song_face = gbk_from_utf8("宋体");
+
+} // namespace
 
 PageSurface::~PageSurface() = default;
 
@@ -111,6 +139,11 @@ void PageSurface::render_background(int x, int y, int w, int h)
 void PageSurface::state_changed()
 {
     m_qfont = to_qfont(current_font(), unit_scale(Axis::vertical));
+    // "宋体" stands for the page's Song face here, not the screen's.
+    if (current_font().face == song_face) {
+        const QString family = page_song_family();
+        if (!family.isEmpty()) m_qfont.setFamily(family);
+    }
 }
 
 } // namespace vorsa::runtime

@@ -5,23 +5,52 @@
 // with the job ("media" for the size, "orientation-requested" for the orientation), so a queue's other
 // defaults (duplex, copies) stay its own.
 //
-// Every call to the spooler runs on a connection of its own with bounded waits, so a spooler that is
-// down gives false at once and one that stops answering is given up after a few seconds.
+// The spooler's client library (libcups) is loaded when the spooler is first needed, not at start;
+// without it there are no printers: lists stay as they are and no printer can be prepared.
+//
+// Every conversation with the spooler, the library's own connections included, runs on a thread of its
+// own, and the caller waits for it only up to the time limit: a spooler that is down gives false at
+// once, and one that hangs is given up on when the limit passes. A listing given up on only ends later.
+// A job is created held and released only once its whole document is with the spooler and the window
+// still waits; a job given up on is cancelled by that thread when the spooler answers again, so a
+// spooler that wakes up later never prints what the window stopped waiting for. (Only a release
+// already sent when the limit passes may still print.) The limit counts for a whole job, from
+// prepare_printer to end_document.
 //
 // Printer names are the spooler's queue names (GBK here, UTF-8 at the spooler). An instance
-// ("queue/instance") is addressed like its queue with the instance's options.
+// ("queue/instance") is addressed like its queue with the instance's options. A character of a name
+// that GBK cannot hold is written "\uXXXX" ("\UXXXXXXXX" beyond 16 bits) in the program's text; see
+// printer_text_from_spooler_name.
 
 #include "runtime/bytes.h"
 #include "runtime/printer.h"
 #include "runtime/qt/page_surface.h"
 #include "runtime/text.h"
 
+#include <chrono>
 #include <memory>
+#include <string>
+#include <string_view>
 
 namespace vorsa::runtime {
 
 // The resolution that fonts convert with when the driver reports none: a thermal receipt printer's.
 inline constexpr int fallback_printer_dpi = 203;
+
+// How long the window waits for the spooler: one listing, one default-printer query, or one whole job.
+inline constexpr std::chrono::milliseconds default_spooler_time_limit{8000};
+void set_spooler_time_limit(std::chrono::milliseconds limit);
+
+// The file of the spooler's client library, loaded on the next use of the spooler ("libcups.so.2").
+void set_spooler_library(std::string file);
+
+// A spooler name (UTF-8) as the program's text: its GBK text when GBK holds every character, else with
+// each character GBK cannot hold written as "\u" and four hexadecimal digits (or "\U" and eight), which
+// survives the window's lists and the settings file unchanged. The spooler allows no "\" in a queue
+// name, so no real name reads as an escape, and names GBK can hold come out exactly as plain GBK.
+Text printer_text_from_spooler_name(std::string_view utf8);
+// The spooler name a printer text stands for: the exact inverse of the above.
+std::string spooler_name_from_printer_text(const Text& text);
 
 // Replaces `names` with the spooler's queues (local and connected ones, names only, instances
 // excluded) in the spooler's order and returns their number. With no queue, or no spooler, the list

@@ -11,6 +11,7 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 namespace vorsa::test {
@@ -80,6 +81,143 @@ DocumentReceiver::~DocumentReceiver()
     m_stop = true;
     if (m_thread.joinable()) m_thread.join();
     if (m_socket >= 0) ::close(m_socket);
+}
+
+SilentSpooler::SilentSpooler()
+{
+    m_socket = ::socket(AF_INET, SOCK_STREAM, 0);
+    if (m_socket < 0) return;
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = 0;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    if (::bind(m_socket, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+        ::listen(m_socket, 16) != 0 ||
+        ::getsockname(m_socket, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+        ::close(m_socket);
+        m_socket = -1;
+        return;
+    }
+    m_port = ntohs(address.sin_port);
+    m_thread = std::thread([this] { serve(); });
+}
+
+SilentSpooler::~SilentSpooler()
+{
+    m_stop = true;
+    if (m_thread.joinable()) m_thread.join();
+    for (int connection : m_held) ::close(connection);
+    if (m_socket >= 0) ::close(m_socket);
+}
+
+std::string SilentSpooler::address() const { return "127.0.0.1:" + std::to_string(m_port); }
+
+void SilentSpooler::serve()
+{
+    while (!m_stop) {
+        pollfd wait{m_socket, POLLIN, 0};
+        if (::poll(&wait, 1, 50) <= 0) continue;
+        const int connection = ::accept(m_socket, nullptr, nullptr);
+        if (connection < 0) continue;
+        m_held.push_back(connection);
+        ++m_connections;
+    }
+}
+
+StallingSpooler::StallingSpooler(std::string spooler_socket) : m_spooler_socket(std::move(spooler_socket))
+{
+    m_socket = ::socket(AF_INET, SOCK_STREAM, 0);
+    if (m_socket < 0) return;
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    if (::bind(m_socket, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+        ::listen(m_socket, 16) != 0 ||
+        ::getsockname(m_socket, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+        ::close(m_socket);
+        m_socket = -1;
+        return;
+    }
+    m_port = ntohs(address.sin_port);
+    m_thread = std::thread([this] { serve(); });
+}
+
+StallingSpooler::~StallingSpooler()
+{
+    m_stop = true;
+    if (m_thread.joinable()) m_thread.join();
+    for (auto& carrier : m_carriers) carrier.join();
+    if (m_socket >= 0) ::close(m_socket);
+}
+
+std::string StallingSpooler::address() const { return "127.0.0.1:" + std::to_string(m_port); }
+
+void StallingSpooler::stall(std::chrono::milliseconds duration)
+{
+    m_stalled_until = (std::chrono::steady_clock::now() + duration).time_since_epoch().count();
+}
+
+void StallingSpooler::serve()
+{
+    while (!m_stop) {
+        pollfd wait{m_socket, POLLIN, 0};
+        if (::poll(&wait, 1, 50) <= 0) continue;
+        const int client = ::accept(m_socket, nullptr, nullptr);
+        if (client < 0) continue;
+        std::lock_guard lock(m_mutex);
+        m_carriers.emplace_back([this, client] { carry(client); });
+    }
+}
+
+// Carries one connection both ways until either side closes it or the proxy stops.
+void StallingSpooler::carry(int client)
+{
+    const int spooler = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::snprintf(address.sun_path, sizeof address.sun_path, "%s", m_spooler_socket.c_str());
+    if (spooler < 0 || ::connect(spooler, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+        if (spooler >= 0) ::close(spooler);
+        ::close(client);
+        return;
+    }
+    std::string held; // from the client, not yet passed on
+    std::array<char, 65536> chunk;
+    bool open = true;
+    while (open && !m_stop) {
+        const bool stalled = std::chrono::steady_clock::now().time_since_epoch().count() < m_stalled_until;
+        if (!stalled && !held.empty()) {
+            const ssize_t n = ::send(spooler, held.data(), held.size(), MSG_NOSIGNAL);
+            if (n <= 0) break;
+            held.erase(0, static_cast<std::size_t>(n));
+        }
+        pollfd wait[2] = {{client, POLLIN, 0}, {spooler, POLLIN, 0}};
+        if (::poll(wait, 2, 20) <= 0) continue;
+        if (wait[0].revents & (POLLIN | POLLHUP)) {
+            const ssize_t n = ::recv(client, chunk.data(), chunk.size(), 0);
+            if (n <= 0) open = false;
+            else held.append(chunk.data(), static_cast<std::size_t>(n));
+        }
+        if (wait[1].revents & (POLLIN | POLLHUP)) {
+            const ssize_t n = ::recv(spooler, chunk.data(), chunk.size(), 0);
+            if (n <= 0 || ::send(client, chunk.data(), static_cast<std::size_t>(n), MSG_NOSIGNAL) != n)
+                open = false;
+        }
+    }
+    // What the client sent before it left still reaches the spooler, as it would from a stalled socket.
+    while (!held.empty() && !m_stop) {
+        if (std::chrono::steady_clock::now().time_since_epoch().count() < m_stalled_until) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            continue;
+        }
+        const ssize_t n = ::send(spooler, held.data(), held.size(), MSG_NOSIGNAL);
+        if (n <= 0) break;
+        held.erase(0, static_cast<std::size_t>(n));
+    }
+    ::close(spooler);
+    ::close(client);
 }
 
 void DocumentReceiver::serve()

@@ -48,6 +48,62 @@ private:
     std::thread m_thread;
 };
 
+// A spooler that hangs: listens on 127.0.0.1 (a port of its own), accepts every connection and never
+// answers, as a cupsd that was stopped with its socket still open. Closes them all when destroyed, so
+// that conversations given up on end then.
+class SilentSpooler
+{
+public:
+    SilentSpooler();
+    ~SilentSpooler();
+    SilentSpooler(const SilentSpooler&) = delete;
+    SilentSpooler& operator=(const SilentSpooler&) = delete;
+
+    bool listening() const { return m_socket >= 0; }
+    // "127.0.0.1:port", as cupsSetServer takes it.
+    std::string address() const;
+    int connections() const { return m_connections; }
+
+private:
+    void serve();
+
+    int m_socket = -1;
+    int m_port = 0;
+    std::atomic<bool> m_stop{false};
+    std::atomic<int> m_connections{0};
+    std::vector<int> m_held;
+    std::thread m_thread;
+};
+
+// A spooler that stalls for a while and then goes on: a proxy on 127.0.0.1 (a port of its own) in front
+// of the local spooler's socket, which passes everything through until stall() is called, then holds
+// back what clients send for that long, and passes it on afterwards.
+class StallingSpooler
+{
+public:
+    explicit StallingSpooler(std::string spooler_socket);
+    ~StallingSpooler();
+    StallingSpooler(const StallingSpooler&) = delete;
+    StallingSpooler& operator=(const StallingSpooler&) = delete;
+
+    bool listening() const { return m_socket >= 0; }
+    std::string address() const;
+    void stall(std::chrono::milliseconds duration);
+
+private:
+    void serve();
+    void carry(int client);
+
+    std::string m_spooler_socket;
+    int m_socket = -1;
+    int m_port = 0;
+    std::atomic<bool> m_stop{false};
+    std::atomic<std::chrono::steady_clock::rep> m_stalled_until{0};
+    std::thread m_thread;
+    std::mutex m_mutex;
+    std::vector<std::thread> m_carriers;
+};
+
 // The spooler's jobs of a queue, finished ones included.
 std::set<int> job_ids(const std::string& queue);
 std::set<int> jobs_added(const std::string& queue, const std::set<int>& before);
