@@ -1,6 +1,6 @@
 #include "app/lists.h"
 
-#include "app/settings_keys.h"
+#include "runtime/settings_keys.h"
 #include "runtime/fatal.h"
 #include "runtime/interaction.h"
 #include "runtime/numbers.h"

@@ -2,7 +2,7 @@
 
 #include "app/printing.h"
 #include "app/quantity.h"
-#include "app/settings_keys.h"
+#include "runtime/settings_keys.h"
 #include "online/qt/qt_sources.h"
 #include "runtime/interaction.h"
 #include "runtime/picture.h"

@@ -14,7 +14,7 @@
 //               --benchmark_report_aggregates_only=true
 //   print_bench --sample=printed.pdf    prints one sample receipt and keeps the PDF the printer received
 #include "app/main_window.h"
-#include "app/settings_keys.h"
+#include "runtime/settings_keys.h"
 #include "receipt/layout.h"
 #include "receipt/print.h"
 #include "runtime/gbk.h"

@@ -1,6 +1,6 @@
 #include "online/refresh.h"
 
-#include "app/settings_keys.h"
+#include "runtime/settings_keys.h"
 #include "online/url.h"
 #include "runtime/gbk.h"
 #include "runtime/settings.h"

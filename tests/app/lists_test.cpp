@@ -1,5 +1,5 @@
 #include "app/lists.h"
-#include "app/settings_keys.h"
+#include "runtime/settings_keys.h"
 #include "runtime/gbk.h"
 #include "runtime/memory_controls.h"
 #include "runtime/settings.h"

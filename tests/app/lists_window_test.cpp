@@ -6,7 +6,7 @@
 // settings file) and compares what the window shows and the file holds, written as text.
 
 #include "app/main_window.h"
-#include "app/settings_keys.h"
+#include "runtime/settings_keys.h"
 #include "runtime/gbk.h"
 #include "runtime/qt/popup_menu.h"
 #include "runtime/qt/qt_interaction.h"

@@ -4,7 +4,7 @@
 
 #include "app/main_window.h"
 #include "app/program.h"
-#include "app/settings_keys.h"
+#include "runtime/settings_keys.h"
 #include "online/refresh.h"
 #include "runtime/fatal.h"
 #include "runtime/gbk.h"

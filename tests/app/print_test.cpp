@@ -10,7 +10,7 @@
 
 #include "app/lists.h"
 #include "app/printing.h"
-#include "app/settings_keys.h"
+#include "runtime/settings_keys.h"
 #include "print_support.h"
 #include "receipt/layout.h"
 #include "receipt/model.h"

@@ -1,6 +1,6 @@
 #include "app/printing.h"
 
-#include "app/settings_keys.h"
+#include "runtime/settings_keys.h"
 #include "runtime/gbk.h"
 #include "runtime/memory_controls.h"
 #include "runtime/settings.h"

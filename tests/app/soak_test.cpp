@@ -8,7 +8,7 @@
 //   VORSA_SOAK_ROUNDS   rounds to run instead of 2000 (for a quick look)
 
 #include "app/main_window.h"
-#include "app/settings_keys.h"
+#include "runtime/settings_keys.h"
 #include "print_support.h"
 #include "runtime/gbk.h"
 #include "runtime/qt/control_widgets.h"

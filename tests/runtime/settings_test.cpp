@@ -1,4 +1,4 @@
-#include "app/settings_keys.h"
+#include "runtime/settings_keys.h"
 #include "runtime/gbk.h"
 #include "runtime/settings.h"
 #include "tests/runtime/file_bytes.h"
