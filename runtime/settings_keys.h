@@ -1,10 +1,11 @@
 #pragma once
 // The settings file and the names of its sections and keys, exactly as they appear in the file. Every
-// value the program remembers between runs lives under one of these.
+// value the program remembers between runs lives under one of these. In namespace vorsa, so that the
+// program (vorsa::app) and the start-up refresh (vorsa::online) name them alike.
 
 #include <string_view>
 
-namespace vorsa::app {
+namespace vorsa {
 
 // In the directory the program is started from.
 inline constexpr std::string_view settings_file_name = "dy.cfg";
@@ -30,4 +31,4 @@ inline constexpr std::string_view key_printer = "dyjm";
 inline constexpr std::string_view section_ls = "ls";
 inline constexpr std::string_view key_history = "ls";
 
-} // namespace vorsa::app
+} // namespace vorsa

@@ -11,7 +11,7 @@
 
 using namespace vorsa::runtime;
 using namespace vorsa::runtime::literals;
-namespace keys = vorsa::app;
+namespace keys = vorsa;
 
 namespace {
 
