@@ -8,9 +8,9 @@
 // brand (same count, same order), because the receipt takes its logo from ticked_logos() at the
 // selection index of brand_box.
 
-#include "runtime/bytes.h"
-#include "runtime/controls.h"
-#include "runtime/text.h"
+#include "runtime/text/bytes.h"
+#include "runtime/controls/controls.h"
+#include "runtime/text/text.h"
 
 #include <functional>
 #include <string>

@@ -2,13 +2,13 @@
 
 #include "app/printing.h"
 #include "app/quantity.h"
-#include "runtime/settings_keys.h"
+#include "runtime/settings/settings_keys.h"
 #include "online/qt/qt_sources.h"
-#include "runtime/interaction.h"
-#include "runtime/picture.h"
+#include "runtime/controls/interaction.h"
+#include "runtime/surface/picture.h"
 #include "runtime/qt/drawing_board.h"
-#include "runtime/settings.h"
-#include "runtime/surface.h"
+#include "runtime/settings/settings.h"
+#include "runtime/surface/surface.h"
 #include "ui_main_window.h"
 
 #include <QFile>

@@ -8,10 +8,10 @@
 #include "online/refresh.h"
 #include "receipt/model.h"
 #include "receipt/preview.h"
-#include "runtime/printer.h"
+#include "runtime/controls/printer.h"
 #include "runtime/qt/drawing_board.h"
-#include "runtime/qt/popup_menu.h"
-#include "runtime/qt/window_controls.h"
+#include "runtime/widgets/popup_menu.h"
+#include "runtime/widgets/window_controls.h"
 
 #include <QPointer>
 #include <functional>

@@ -1,6 +1,6 @@
 #include "app/startup.h"
 
-#include "runtime/settings_keys.h"
+#include "runtime/settings/settings_keys.h"
 
 #include <cstdio>
 #include <ctime>

@@ -14,16 +14,16 @@
 //               --benchmark_report_aggregates_only=true
 //   print_bench --sample=printed.pdf    prints one sample receipt and keeps the PDF the printer received
 #include "app/main_window.h"
-#include "runtime/settings_keys.h"
+#include "runtime/settings/settings_keys.h"
 #include "receipt/layout.h"
 #include "receipt/print.h"
-#include "runtime/gbk.h"
+#include "runtime/text/gbk.h"
 #include "runtime/qt/page_surface.h"
-#include "runtime/qt/printer.h"
-#include "runtime/qt/qt_interaction.h"
+#include "runtime/print/printer.h"
+#include "runtime/widgets/qt_interaction.h"
 #include "runtime/qt/qt_platform.h"
-#include "runtime/settings.h"
-#include "runtime/surface.h"
+#include "runtime/settings/settings.h"
+#include "runtime/surface/surface.h"
 #include "tests/app/print_support.h"
 
 #include <QApplication>

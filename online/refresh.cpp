@@ -1,9 +1,9 @@
 #include "online/refresh.h"
 
-#include "runtime/settings_keys.h"
+#include "runtime/settings/settings_keys.h"
 #include "online/url.h"
-#include "runtime/gbk.h"
-#include "runtime/settings.h"
+#include "runtime/text/gbk.h"
+#include "runtime/settings/settings.h"
 
 #include <cassert>
 

@@ -1,7 +1,7 @@
 #include "online/url.h"
 
-#include "runtime/gbk.h"
-#include "runtime/numbers.h"
+#include "runtime/text/gbk.h"
+#include "runtime/text/numbers.h"
 
 namespace vorsa::online {
 

@@ -1,8 +1,8 @@
 #include "receipt/model.h"
 
-#include "runtime/fatal.h"
-#include "runtime/gbk.h"
-#include "runtime/numbers.h"
+#include "runtime/text/fatal.h"
+#include "runtime/text/gbk.h"
+#include "runtime/text/numbers.h"
 
 #include <cinttypes>
 #include <cstdio>

@@ -2,10 +2,10 @@
 
 #include "qr/qr_encoder.h"
 #include "receipt/layout.h"
-#include "runtime/gbk.h"
-#include "runtime/interaction.h"
-#include "runtime/picture.h"
-#include "runtime/surface.h"
+#include "runtime/text/gbk.h"
+#include "runtime/controls/interaction.h"
+#include "runtime/surface/picture.h"
+#include "runtime/surface/surface.h"
 
 namespace vorsa::receipt {
 

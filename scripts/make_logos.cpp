@@ -6,7 +6,7 @@
 
 #include "online/qt/picture_convert.h"
 #include "online/refresh.h"
-#include "runtime/gbk.h"
+#include "runtime/text/gbk.h"
 #include "runtime/qt/qt_text.h"
 
 #include <QBuffer>

@@ -3,7 +3,7 @@
 // TIFF and more) in, one of five formats out. GIF is written with giflib (Qt writes none), as one
 // frame with a palette of at most 256 colours.
 
-#include "runtime/bytes.h"
+#include "runtime/text/bytes.h"
 
 namespace vorsa::online {
 

@@ -6,14 +6,14 @@
 // settings file) and compares what the window shows and the file holds, written as text.
 
 #include "app/main_window.h"
-#include "runtime/settings_keys.h"
-#include "runtime/gbk.h"
-#include "runtime/qt/popup_menu.h"
-#include "runtime/qt/qt_interaction.h"
+#include "runtime/settings/settings_keys.h"
+#include "runtime/text/gbk.h"
+#include "runtime/widgets/popup_menu.h"
+#include "runtime/widgets/qt_interaction.h"
 #include "runtime/qt/qt_text.h"
-#include "runtime/settings.h"
+#include "runtime/settings/settings.h"
 #include "tests/app/refusing_printer.h"
-#include "tests/runtime/qt_test_app.h"
+#include "tests/runtime/qt/qt_test_app.h"
 
 #include <QAction>
 #include <QApplication>

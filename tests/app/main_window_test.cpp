@@ -4,17 +4,17 @@
 
 #include "app/main_window.h"
 #include "app/program.h"
-#include "runtime/settings_keys.h"
+#include "runtime/settings/settings_keys.h"
 #include "online/refresh.h"
-#include "runtime/fatal.h"
-#include "runtime/gbk.h"
-#include "runtime/qt/control_widgets.h"
-#include "runtime/qt/qt_interaction.h"
+#include "runtime/text/fatal.h"
+#include "runtime/text/gbk.h"
+#include "runtime/widgets/control_widgets.h"
+#include "runtime/widgets/qt_interaction.h"
 #include "runtime/qt/qt_text.h"
-#include "runtime/settings.h"
+#include "runtime/settings/settings.h"
 #include "tests/app/refusing_printer.h"
 #include "tests/online/local_http_server.h"
-#include "tests/runtime/qt_test_app.h"
+#include "tests/runtime/qt/qt_test_app.h"
 
 #include <QAbstractButton>
 #include <QApplication>

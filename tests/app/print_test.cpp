@@ -10,18 +10,18 @@
 
 #include "app/lists.h"
 #include "app/printing.h"
-#include "runtime/settings_keys.h"
+#include "runtime/settings/settings_keys.h"
 #include "print_support.h"
 #include "receipt/layout.h"
 #include "receipt/model.h"
 #include "receipt/print.h"
-#include "runtime/gbk.h"
-#include "runtime/memory_controls.h"
+#include "runtime/text/gbk.h"
+#include "runtime/controls/memory_controls.h"
 #include "runtime/qt/page_surface.h"
-#include "runtime/qt/printer.h"
+#include "runtime/print/printer.h"
 #include "runtime/qt/qt_platform.h"
-#include "runtime/settings.h"
-#include "runtime/surface.h"
+#include "runtime/settings/settings.h"
+#include "runtime/surface/surface.h"
 
 #include <QBuffer>
 #include <QGuiApplication>

@@ -8,14 +8,14 @@
 //   VORSA_SOAK_ROUNDS   rounds to run instead of 2000 (for a quick look)
 
 #include "app/main_window.h"
-#include "runtime/settings_keys.h"
+#include "runtime/settings/settings_keys.h"
 #include "print_support.h"
-#include "runtime/gbk.h"
-#include "runtime/qt/control_widgets.h"
-#include "runtime/qt/printer.h"
-#include "runtime/qt/qt_interaction.h"
-#include "runtime/settings.h"
-#include "tests/runtime/qt_test_app.h"
+#include "runtime/text/gbk.h"
+#include "runtime/widgets/control_widgets.h"
+#include "runtime/print/printer.h"
+#include "runtime/widgets/qt_interaction.h"
+#include "runtime/settings/settings.h"
+#include "tests/runtime/qt/qt_test_app.h"
 
 #include <QApplication>
 #include <QTest>

@@ -6,7 +6,7 @@
 
 #include "online/refresh.h"
 #include "online/url.h"
-#include "runtime/text.h"
+#include "runtime/text/text.h"
 
 #include <cstdint>
 #include <cstdlib>

@@ -1,6 +1,6 @@
 #include "online/qt/http_client.h"
 #include "online/refresh.h"
-#include "runtime/gbk.h"
+#include "runtime/text/gbk.h"
 #include "tests/online/local_http_server.h"
 
 #include <QElapsedTimer>

@@ -1,6 +1,6 @@
 #include "online/qt/picture_convert.h"
 #include "online/qt/qt_sources.h"
-#include "runtime/picture.h"
+#include "runtime/surface/picture.h"
 
 #include <QBuffer>
 #include <QByteArray>

@@ -1,7 +1,7 @@
 #include "online/qt/qt_sources.h"
-#include "runtime/gbk.h"
-#include "runtime/picture.h"
-#include "runtime/settings.h"
+#include "runtime/text/gbk.h"
+#include "runtime/surface/picture.h"
+#include "runtime/settings/settings.h"
 #include "tests/online/local_http_server.h"
 
 #include <QElapsedTimer>

@@ -1,7 +1,7 @@
 #include "receipt/layout.h"
 #include "recording_surface.h"
-#include "runtime/gbk.h"
-#include "runtime/picture.h"
+#include "runtime/text/gbk.h"
+#include "runtime/surface/picture.h"
 
 #include <algorithm>
 #include <gtest/gtest.h>

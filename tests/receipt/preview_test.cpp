@@ -1,8 +1,8 @@
 #include "receipt/preview.h"
 #include "recording_surface.h"
-#include "runtime/gbk.h"
-#include "runtime/interaction.h"
-#include "runtime/picture.h"
+#include "runtime/text/gbk.h"
+#include "runtime/controls/interaction.h"
+#include "runtime/surface/picture.h"
 
 #include <algorithm>
 #include <gtest/gtest.h>
