@@ -3,7 +3,7 @@
 // ticked entries fill the brand list), the shops, the printers and the history of entered lines. Each
 // change is written to the settings file at once; nothing is kept for shut-down.
 //
-// The lists work on the window's controls through runtime/controls.h, so they test without a display.
+// The lists work on the window's controls through runtime/controls/controls.h, so they test without a display.
 // Invariant after every operation: entry k of brand_box and entry k of ticked_logos() belong to the same
 // brand (same count, same order), because the receipt takes its logo from ticked_logos() at the
 // selection index of brand_box.

@@ -39,7 +39,7 @@ QT_HEADER = re.compile(r"^(Q[A-Za-z0-9_]*|Qt[A-Za-z]*/.*|q[a-z0-9_]*\.h|ui_.*\.h
 
 
 def part_of(path):
-    """The part a source path belongs to ("runtime/qt" for runtime/qt/printer.h), None outside them."""
+    """The part a source path belongs to ("runtime/print" for runtime/print/printer.h), None outside them."""
     if path.startswith("tests/"):
         if any(path.startswith(top + "/") for top in TOP):
             return None

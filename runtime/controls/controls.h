@@ -1,7 +1,7 @@
 #pragma once
 // The window's controls as the program sees them: edit boxes, drop-down lists, push buttons, the spin
 // control and popup menus, with the operations and events the program uses. The Qt implementations
-// live in runtime/qt/; runtime/memory_controls.h holds plain in-memory ones, so the program's logic
+// live in runtime/widgets/; runtime/controls/memory_controls.h holds plain in-memory ones, so the program's logic
 // (lists, history, receipt input) tests without a display. Texts are GBK; list indices are 0-based
 // with -1 for none.
 

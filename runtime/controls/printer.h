@@ -1,7 +1,7 @@
 #pragma once
 // The printer as the program sees it: one object that lives as long as the program, opens a named
 // printer with a page request, becomes a drawing surface on that page and wraps the drawing in one
-// spooler document of one page. The spooler itself lives in the Qt edge (runtime/qt/printer.h); this
+// spooler document of one page. The spooler itself lives in the Qt edge (runtime/print/printer.h); this
 // interface lets the print job run and test without a spooler.
 //
 // States: idle (no device) -> prepared (device, no document) -> printing (document open) -> prepared
