@@ -35,12 +35,6 @@ inline constexpr int history_command_floor = 13140;
 // starts with the separator, so its first part is empty and at most 19 entries survive.
 inline constexpr int history_positions = 20;
 
-// The separators inside remembered values.
-inline constexpr std::string_view brand_terminator = "|";
-inline constexpr std::string_view history_separator = "|*|";
-inline constexpr std::string_view history_field_separator = "|";
-inline constexpr std::string_view shop_separator = ",";
-
 // The controls the lists read and fill; they belong to the window and outlive the Lists.
 struct ListControls
 {

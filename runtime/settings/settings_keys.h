@@ -31,4 +31,10 @@ inline constexpr std::string_view key_printer = "dyjm";
 inline constexpr std::string_view section_ls = "ls";
 inline constexpr std::string_view key_history = "ls";
 
+// The separators inside remembered values.
+inline constexpr std::string_view brand_terminator = "|";
+inline constexpr std::string_view history_separator = "|*|";
+inline constexpr std::string_view history_field_separator = "|";
+inline constexpr std::string_view shop_separator = ",";
+
 } // namespace vorsa
