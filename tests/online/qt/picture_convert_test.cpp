@@ -63,15 +63,16 @@ TEST(PictureConvertTest, WritesEveryFormatKeepingTheSize)
     ASSERT_FALSE(logo.empty());
     struct Case
     {
-        int code;
+        PictureFormat format;
         std::string_view magic;
     };
     const std::vector<Case> cases = {
-        {1, "BM"}, {2, "\xFF\xD8\xFF"}, {3, "GIF89a"}, {4, "II*"}, {5, "\x89PNG"},
+        {PictureFormat::bmp, "BM"},      {PictureFormat::jpeg, "\xFF\xD8\xFF"}, {PictureFormat::gif, "GIF89a"},
+        {PictureFormat::tiff, "II*"},    {PictureFormat::png, "\x89PNG"},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.code);
-        const Bytes out = convert_picture(logo, c.code);
+        SCOPED_TRACE(static_cast<int>(c.format));
+        const Bytes out = convert_picture(logo, c.format);
         EXPECT_TRUE(starts_with(out, c.magic));
         EXPECT_EQ(image_of(out).size(), QSize(200, 120));
     }
@@ -80,7 +81,7 @@ TEST(PictureConvertTest, WritesEveryFormatKeepingTheSize)
 TEST(PictureConvertTest, GifToBmpKeepsEveryPixel)
 {
     for (const Bytes& logo : builtin_logos()) {
-        const Bytes bmp = convert_picture(logo, 1);
+        const Bytes bmp = convert_picture(logo, PictureFormat::bmp);
         // The program's own BMP reader takes it.
         const auto bitmap = runtime::picture_from_bytes(bmp);
         ASSERT_TRUE(bitmap.has_value());
@@ -102,7 +103,7 @@ TEST(PictureConvertTest, GifKeepsFewColoursExactlyAndTransparency)
     for (int y = 0; y < 3; ++y)
         for (int x = 0; x < 5; ++x)
             image.setPixel(x, y, colours[(x + y) % 4]);
-    const Bytes gif = convert_picture(png_of(image), 3);
+    const Bytes gif = convert_picture(png_of(image), PictureFormat::gif);
     EXPECT_EQ(giflib_reads(gif), std::make_tuple(5, 3, 1));
     const QImage back = image_of(gif).convertToFormat(QImage::Format_ARGB32);
     ASSERT_EQ(back.size(), QSize(5, 3));
@@ -122,7 +123,7 @@ TEST(PictureConvertTest, GifQuantisesManyColours)
     for (int y = 0; y < 64; ++y)
         for (int x = 0; x < 64; ++x)
             image.setPixel(x, y, qRgb(x * 4, y * 4, (x + y) * 2));
-    const Bytes gif = convert_picture(png_of(image), 3);
+    const Bytes gif = convert_picture(png_of(image), PictureFormat::gif);
     EXPECT_EQ(giflib_reads(gif), std::make_tuple(64, 64, 1));
     const QImage back = image_of(gif).convertToFormat(QImage::Format_RGB32);
     ASSERT_EQ(back.size(), QSize(64, 64));
@@ -144,19 +145,19 @@ TEST(PictureConvertTest, GivesNothingForWhatItCannotConvert)
     {
         const char* what;
         Bytes input;
-        int code;
+        PictureFormat format;
     };
     const std::vector<Case> cases = {
-        {"empty input", {}, 1},
-        {"format 0", logo, 0},
-        {"format 6", logo, 6},
-        {"negative format", logo, -1},
-        {"an HTML error page", runtime::bytes_of("<html><body>404 Not Found</body></html>"), 1},
-        {"a GIF cut after its signature", runtime::bytes_of("GIF89a"), 1},
-        {"half a GIF", Bytes(logo.begin(), logo.begin() + 20), 5},
+        {"empty input", {}, PictureFormat::bmp},
+        {"format 0", logo, PictureFormat{0}},
+        {"format 6", logo, PictureFormat{6}},
+        {"negative format", logo, PictureFormat{-1}},
+        {"an HTML error page", runtime::bytes_of("<html><body>404 Not Found</body></html>"), PictureFormat::bmp},
+        {"a GIF cut after its signature", runtime::bytes_of("GIF89a"), PictureFormat::bmp},
+        {"half a GIF", Bytes(logo.begin(), logo.begin() + 20), PictureFormat::png},
     };
     for (const Case& c : cases)
-        EXPECT_TRUE(convert_picture(c.input, c.code).empty()) << c.what;
+        EXPECT_TRUE(convert_picture(c.input, c.format).empty()) << c.what;
 }
 
 } // namespace
