@@ -18,6 +18,11 @@ void set_interaction(Interaction* interaction)
     installed.store(interaction);
 }
 
+Interaction* installed_interaction()
+{
+    return installed.load();
+}
+
 int message_box(const Text& content, int style)
 {
     using namespace literals;

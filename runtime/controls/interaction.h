@@ -24,6 +24,8 @@ public:
 
 // Installs the implementation; nullptr restores the console fallback. The caller keeps ownership.
 void set_interaction(Interaction* interaction);
+// The installed implementation; nullptr for the console fallback.
+Interaction* installed_interaction();
 
 // Title defaults to "信息".
 int message_box(const Text& content, int style = mb_ok);

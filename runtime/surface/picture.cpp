@@ -261,6 +261,11 @@ void set_picture_decoder(PictureDecoder decoder)
     installed_decoder() = std::move(decoder);
 }
 
+PictureDecoder picture_decoder()
+{
+    return installed_decoder();
+}
+
 std::optional<Bitmap> picture_from_bytes(const Bytes& bytes)
 {
     if (bytes.empty()) return std::nullopt;

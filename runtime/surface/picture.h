@@ -39,6 +39,7 @@ using PictureDecoder = std::function<std::optional<Bitmap>(const Bytes& bytes)>;
 // Installs the decoder for formats other than BMP (JPEG, GIF, icons, PNG); an empty one restores the
 // default, which reads nothing.
 void set_picture_decoder(PictureDecoder decoder);
+PictureDecoder picture_decoder();
 
 // The bytes as a bitmap, or none when they are empty, cannot be decoded or hold a 0 x 0 picture. BMP
 // files with the 12-, 40-, 44-, 52-, 56-, 108- and 124-byte headers, 1, 4, 8, 16, 24 and 32 bits per

@@ -47,6 +47,11 @@ void set_screen_dpi_source(std::function<int()> source)
     dpi_source() = std::move(source);
 }
 
+std::function<int()> screen_dpi_source()
+{
+    return dpi_source();
+}
+
 int screen_vertical_dpi()
 {
     const auto& source = dpi_source();

@@ -60,6 +60,7 @@ struct FontDescription
 // Where make_font reads the screen's vertical resolution in dots per inch. The Qt layer installs the
 // primary screen's; without a source (or with an empty one) the screen counts as 96 dpi.
 void set_screen_dpi_source(std::function<int()> source);
+std::function<int()> screen_dpi_source();
 int screen_vertical_dpi();
 
 // A font of `points` points on the screen: height -(points * dpi / 72, rounded half away from zero),

@@ -66,6 +66,11 @@ void set_fatal_handler(FatalHandler handler)
     current_handler.store(handler);
 }
 
+FatalHandler fatal_handler()
+{
+    return current_handler.load();
+}
+
 Text fault_message(Fault fault)
 {
     const auto number = static_cast<int>(fault);

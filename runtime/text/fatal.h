@@ -28,6 +28,8 @@ using FatalHandler = void (*)(const Text& title, const Text& message);
 
 // Installs a handler; nullptr restores the default (standard error).
 void set_fatal_handler(FatalHandler handler);
+// The installed handler; nullptr for the default.
+FatalHandler fatal_handler();
 
 // "program internal error number is N. \r\n" + the fault's text (GBK).
 Text fault_message(Fault fault);

@@ -254,6 +254,11 @@ void set_random_seed(std::optional<std::uint32_t> seed)
     random_state() = seed ? *seed : tick_count();
 }
 
+std::uint32_t random_generator_state()
+{
+    return random_state();
+}
+
 std::int32_t random_in_range(std::optional<std::int32_t> min, std::optional<std::int32_t> max)
 {
     constexpr std::int32_t largest = std::numeric_limits<std::int32_t>::max();

@@ -50,6 +50,8 @@ std::uint32_t tick_count();
 
 // Seeds the generator; without a seed, with tick_count().
 void set_random_seed(std::optional<std::uint32_t> seed = std::nullopt);
+// The generator's state in this thread: seeding with it goes on from here.
+std::uint32_t random_generator_state();
 
 // min + r mod (max - min + 1) for the generator's next r in 0..32767. Omitted or negative bounds
 // become 0 (min) and 2147483647 or 0 (max); swapped bounds are put in order.

@@ -31,6 +31,11 @@ void set_menu_chooser(MenuChooser replacement)
     chooser() = replacement ? std::move(replacement) : MenuChooser(run_menu);
 }
 
+MenuChooser menu_chooser()
+{
+    return chooser();
+}
+
 QtPopupMenu::~QtPopupMenu()
 {
     destroy_popup_menu();

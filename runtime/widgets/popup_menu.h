@@ -22,6 +22,7 @@ using MenuChooser = std::function<QAction*(QMenu& menu, const QPoint& at)>;
 
 // Installs a chooser; an empty one restores the default.
 void set_menu_chooser(MenuChooser chooser);
+MenuChooser menu_chooser();
 
 class QtPopupMenu : public PopupMenu
 {

@@ -86,6 +86,11 @@ void set_message_box_answerer(MessageBoxAnswerer replacement)
     answerer() = replacement ? std::move(replacement) : MessageBoxAnswerer(run_box);
 }
 
+MessageBoxAnswerer message_box_answerer()
+{
+    return answerer();
+}
+
 int show_message_box(const Text& content, int style, const Text& title)
 {
     const QMessageBox::StandardButtons offered = buttons_of(style);

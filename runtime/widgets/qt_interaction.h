@@ -16,6 +16,7 @@ using MessageBoxAnswerer = std::function<QMessageBox::StandardButton(QMessageBox
 
 // Installs an answerer; an empty one restores the default.
 void set_message_box_answerer(MessageBoxAnswerer answerer);
+MessageBoxAnswerer message_box_answerer();
 
 // The platform's message box: `style` selects buttons (low four bits: 0 OK, 1 OK and Cancel, 2 Abort,
 // Retry and Ignore, 3 Yes, No and Cancel, 4 Yes and No, 5 Retry and Cancel) and icon (0x10 error,
