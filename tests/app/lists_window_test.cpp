@@ -10,6 +10,7 @@
 #include "runtime/text/gbk.h"
 #include "runtime/widgets/popup_menu.h"
 #include "runtime/widgets/qt_interaction.h"
+#include "runtime/widgets/widgets_platform.h"
 #include "runtime/qt/qt_text.h"
 #include "runtime/settings/settings.h"
 #include "tests/app/refusing_printer.h"
@@ -291,12 +292,12 @@ protected:
         fs::current_path(m_root);
     }
 
+    // Puts every hook the test installs back when the test ends.
+    runtime::WidgetsPlatformGuard m_platform;
+
     void TearDown() override
     {
         close();
-        runtime::set_menu_chooser({});
-        runtime::set_message_box_answerer({});
-        runtime::set_interaction(nullptr);
         fs::current_path(m_before);
         fs::remove_all(m_root);
     }

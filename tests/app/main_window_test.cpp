@@ -11,6 +11,7 @@
 #include "runtime/text/gbk.h"
 #include "runtime/widgets/control_widgets.h"
 #include "runtime/widgets/qt_interaction.h"
+#include "runtime/widgets/widgets_platform.h"
 #include "runtime/qt/qt_text.h"
 #include "runtime/settings/settings.h"
 #include "tests/app/refusing_printer.h"
@@ -105,12 +106,13 @@ protected:
         fs::current_path(m_root / "start");
     }
 
+    // Puts every hook the test installs back when the test ends.
+    runtime::WidgetsPlatformGuard m_platform;
+
     void TearDown() override
     {
         m_window.reset();
         m_program.reset();
-        runtime::set_message_box_answerer({});
-        runtime::set_interaction(nullptr);
         fs::current_path(m_before);
         fs::remove_all(m_root);
     }

@@ -14,6 +14,7 @@
 #include "runtime/widgets/control_widgets.h"
 #include "runtime/print/printer.h"
 #include "runtime/widgets/qt_interaction.h"
+#include "runtime/widgets/widgets_platform.h"
 #include "runtime/settings/settings.h"
 #include "tests/runtime/qt/qt_test_app.h"
 
@@ -104,12 +105,13 @@ protected:
         fs::current_path(m_root);
     }
 
+    // Puts every hook the test installs back when the test ends.
+    runtime::WidgetsPlatformGuard m_platform;
+
     void TearDown() override
     {
         m_window.reset();
         m_program.reset();
-        runtime::set_message_box_answerer({});
-        runtime::set_interaction(nullptr);
         if (!m_root.empty()) {
             fs::current_path(m_before);
             fs::remove_all(m_root);

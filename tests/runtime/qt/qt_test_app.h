@@ -1,6 +1,7 @@
 #pragma once
 // The application that Qt tests draw in: the offscreen platform (no display needed, fixed 96 dpi) and
-// the program's Qt services installed, made once per test binary.
+// the program's Qt services installed. The application is made once per test binary; the services are
+// installed again on every call, so a test that finds them put back by a platform guard has them again.
 
 #include "runtime/qt/qt_platform.h"
 
@@ -16,10 +17,9 @@ inline QApplication& test_application()
     static char* argv[] = {name, nullptr};
     static QApplication* application = [] {
         qputenv("QT_QPA_PLATFORM", "offscreen");
-        auto* made = new QApplication(argc, argv);
-        install_qt_platform();
-        return made;
+        return new QApplication(argc, argv);
     }();
+    install_qt_platform();
     return *application;
 }
 

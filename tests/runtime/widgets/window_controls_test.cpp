@@ -6,6 +6,7 @@
 #include "runtime/widgets/control_widgets.h"
 #include "runtime/widgets/popup_menu.h"
 #include "runtime/widgets/qt_interaction.h"
+#include "runtime/widgets/widgets_platform.h"
 #include "runtime/widgets/window_controls.h"
 #include "tests/runtime/qt/qt_test_app.h"
 
@@ -384,7 +385,7 @@ protected:
             m_menu.append_menu_item("item " + std::to_string(i), 13245 + i);
     }
 
-    void TearDown() override { set_menu_chooser({}); }
+    WidgetsPlatformGuard m_platform; // puts the menu chooser back
 
     // Picks the item with this text the way the menu's own loop does, or dismisses the menu.
     void choose(const QString& text)
@@ -485,7 +486,7 @@ class MessageBoxTest : public ::testing::Test
 {
 protected:
     void SetUp() override { testing::test_application(); }
-    void TearDown() override { set_message_box_answerer({}); }
+    WidgetsPlatformGuard m_platform; // puts the answerer, the interaction and the fault handler back
 };
 
 TEST_F(MessageBoxTest, StyleChoosesButtonsAndIconAndTheAnswerIsThePlatformCodeMinusOne)
@@ -544,7 +545,6 @@ TEST_F(MessageBoxTest, InteractionCommandsGoThroughQt)
         QCoreApplication::instance(), [&] { ran = true; }, Qt::QueuedConnection);
     process_pending_events();
     EXPECT_TRUE(ran);
-    set_interaction(nullptr);
 }
 
 TEST_F(MessageBoxTest, FaultIsShownWithErrorIconAndOk)
