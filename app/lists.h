@@ -3,14 +3,14 @@
 // ticked entries fill the brand list), the shops, the printers and the history of entered lines. Each
 // change is written to the settings file at once; nothing is kept for shut-down.
 //
-// The lists work on the window's controls through runtime/controls.h, so they test without a display.
+// The lists work on the window's controls through runtime/controls/controls.h, so they test without a display.
 // Invariant after every operation: entry k of brand_box and entry k of ticked_logos() belong to the same
 // brand (same count, same order), because the receipt takes its logo from ticked_logos() at the
 // selection index of brand_box.
 
-#include "runtime/bytes.h"
-#include "runtime/controls.h"
-#include "runtime/text.h"
+#include "runtime/text/bytes.h"
+#include "runtime/controls/controls.h"
+#include "runtime/text/text.h"
 
 #include <functional>
 #include <string>
@@ -34,12 +34,6 @@ inline constexpr int history_command_floor = 13140;
 // Positions of the history beyond this one are dropped when the history is rebuilt. The stored value
 // starts with the separator, so its first part is empty and at most 19 entries survive.
 inline constexpr int history_positions = 20;
-
-// The separators inside remembered values.
-inline constexpr std::string_view brand_terminator = "|";
-inline constexpr std::string_view history_separator = "|*|";
-inline constexpr std::string_view history_field_separator = "|";
-inline constexpr std::string_view shop_separator = ",";
 
 // The controls the lists read and fill; they belong to the window and outlive the Lists.
 struct ListControls

@@ -1,14 +1,15 @@
 #include "app/main_window.h"
+#include "app/control_ids.h"
 
 #include "app/printing.h"
 #include "app/quantity.h"
-#include "app/settings_keys.h"
+#include "runtime/settings/settings_keys.h"
 #include "online/qt/qt_sources.h"
-#include "runtime/interaction.h"
-#include "runtime/picture.h"
+#include "runtime/controls/interaction.h"
+#include "runtime/surface/picture.h"
 #include "runtime/qt/drawing_board.h"
-#include "runtime/settings.h"
-#include "runtime/surface.h"
+#include "runtime/settings/settings.h"
+#include "runtime/surface/surface.h"
 #include "ui_main_window.h"
 
 #include <QFile>
@@ -134,23 +135,23 @@ void MainWindow::on_window_created(runtime::MainDialog& window)
 void MainWindow::bind_controls(runtime::MainDialog& window)
 {
     WindowControls& c = m_controls;
-    c.product_edit.bind_control(&window, 1001);
-    c.size_edit.bind_control(&window, 1008);
-    c.price_edit.bind_control(&window, 1012);
-    c.quantity_edit.bind_control(&window, 1011);
-    c.shop_box.bind_control(&window, 1018);
-    c.date_edit.bind_control(&window, 1019);
-    c.clerk_edit.bind_control(&window, 1021);
-    c.address_edit.bind_control(&window, 1028);
-    c.quantity_spin.bind_control(&window, 1029);
-    c.brand_box.bind_control(&window, 1004);
-    c.printer_box.bind_control(&window, 1007);
-    c.add_preview_button.bind_control(&window, 1030);
-    c.print_button.bind_control(&window, 1002);
-    c.clear_button.bind_control(&window, 1032);
-    c.remove_shop_button.bind_control(&window, 1031);
-    c.settings_button.bind_control(&window, 1022);
-    c.history_button.bind_control(&window, 1024);
+    c.product_edit.bind_control(&window, control_id::product_edit);
+    c.size_edit.bind_control(&window, control_id::size_edit);
+    c.price_edit.bind_control(&window, control_id::price_edit);
+    c.quantity_edit.bind_control(&window, control_id::quantity_edit);
+    c.shop_box.bind_control(&window, control_id::shop_box);
+    c.date_edit.bind_control(&window, control_id::date_edit);
+    c.clerk_edit.bind_control(&window, control_id::clerk_edit);
+    c.address_edit.bind_control(&window, control_id::address_edit);
+    c.quantity_spin.bind_control(&window, control_id::quantity_spin);
+    c.brand_box.bind_control(&window, control_id::brand_box);
+    c.printer_box.bind_control(&window, control_id::printer_box);
+    c.add_preview_button.bind_control(&window, control_id::add_preview_button);
+    c.print_button.bind_control(&window, control_id::print_button);
+    c.clear_button.bind_control(&window, control_id::clear_button);
+    c.remove_shop_button.bind_control(&window, control_id::remove_shop_button);
+    c.settings_button.bind_control(&window, control_id::settings_button);
+    c.history_button.bind_control(&window, control_id::history_button);
 }
 
 void MainWindow::show_title_picture(runtime::MainDialog& window)

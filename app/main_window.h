@@ -6,12 +6,13 @@
 #include "app/lists.h"
 #include "app/startup.h"
 #include "online/refresh.h"
+#include "receipt/layout.h"
 #include "receipt/model.h"
 #include "receipt/preview.h"
-#include "runtime/printer.h"
+#include "runtime/controls/printer.h"
 #include "runtime/qt/drawing_board.h"
-#include "runtime/qt/popup_menu.h"
-#include "runtime/qt/window_controls.h"
+#include "runtime/widgets/popup_menu.h"
+#include "runtime/widgets/window_controls.h"
 
 #include <QPointer>
 #include <functional>
@@ -24,8 +25,8 @@ namespace vorsa::app {
 // The preview area's rectangle in the window's client pixels.
 inline constexpr int preview_left = 180;
 inline constexpr int preview_top = 8;
-inline constexpr int preview_width = 340;
-inline constexpr int preview_height = 400;
+inline constexpr int preview_width = receipt::preview_width;
+inline constexpr int preview_height = receipt::preview_height;
 
 // Shows the notice page in a child of `parent` at the preview's rectangle and returns it as a control
 // (the first preview hides it), or nullptr when no view could be made.

@@ -4,7 +4,7 @@
 
 #include "app/lists.h"
 #include "receipt/model.h"
-#include "runtime/printer.h"
+#include "runtime/controls/printer.h"
 
 namespace vorsa::app {
 

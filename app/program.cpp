@@ -2,13 +2,13 @@
 
 #include "app/main_window.h"
 #include "online/vendor_server.h"
-#include "runtime/fatal.h"
-#include "runtime/qt/printer.h"
-#include "runtime/qt/qt_interaction.h"
+#include "runtime/text/fatal.h"
+#include "runtime/print/printer.h"
+#include "runtime/widgets/qt_interaction.h"
 #include "runtime/qt/qt_platform.h"
 
 #if VORSA_NOTICE_VIEW
-#include "runtime/qt/web_view.h"
+#include "runtime/web/web_view.h"
 
 #include <QWebEngineView>
 #endif

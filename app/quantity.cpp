@@ -1,6 +1,6 @@
 #include "app/quantity.h"
 
-#include "runtime/numbers.h"
+#include "runtime/text/numbers.h"
 
 #include <cstdint>
 

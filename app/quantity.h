@@ -1,8 +1,8 @@
 #pragma once
 // Stepping the quantity with the spin control, between 1 and 999.
 
-#include "runtime/controls.h"
-#include "runtime/text.h"
+#include "runtime/controls/controls.h"
+#include "runtime/text/text.h"
 
 #include <optional>
 #include <string_view>

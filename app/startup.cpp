@@ -1,6 +1,6 @@
 #include "app/startup.h"
 
-#include "app/settings_keys.h"
+#include "runtime/settings/settings_keys.h"
 
 #include <cstdio>
 #include <ctime>

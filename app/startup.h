@@ -2,7 +2,7 @@
 // What start-up needs besides the window: where the settings file lies, marking it hidden, and the
 // date text the window opens with.
 
-#include "runtime/text.h"
+#include "runtime/text/text.h"
 
 #include <filesystem>
 #include <string>

@@ -10,8 +10,8 @@
 // its times are best read in time-outs.
 
 #include "online/qt/qt_sources.h"
-#include "runtime/gbk.h"
-#include "runtime/settings.h"
+#include "runtime/text/gbk.h"
+#include "runtime/settings/settings.h"
 #include "tests/online/local_http_server.h"
 
 #include <QCoreApplication>

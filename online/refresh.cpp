@@ -1,9 +1,9 @@
 #include "online/refresh.h"
 
-#include "app/settings_keys.h"
+#include "runtime/settings/settings_keys.h"
 #include "online/url.h"
-#include "runtime/gbk.h"
-#include "runtime/settings.h"
+#include "runtime/text/gbk.h"
+#include "runtime/settings/settings.h"
 
 #include <cassert>
 
@@ -42,9 +42,9 @@ OnlineBrands online_refresh(OnlineSources& sources, const std::string& settings_
     if (!result.notice_page.empty()) {
         sources.show_notice(result.notice_page);
         online_brand_text = "," + online_names_of(result.notice_page);
-        write_setting(settings_path, app::section_pingpai, app::key_online_brands, online_brand_text);
+        write_setting(settings_path, section_pingpai, key_online_brands, online_brand_text);
     } else {
-        online_brand_text = read_setting(settings_path, app::section_pingpai, app::key_online_brands);
+        online_brand_text = read_setting(settings_path, section_pingpai, key_online_brands);
     }
 
     for (const Bytes& logo : builtin_logos)

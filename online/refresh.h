@@ -4,8 +4,8 @@
 // settings file for offline starts, and a logo is fetched for every added brand. The network, the
 // picture codec and the web view sit behind OnlineSources, so the refresh itself is plain logic.
 
-#include "runtime/bytes.h"
-#include "runtime/text.h"
+#include "runtime/text/bytes.h"
+#include "runtime/text/text.h"
 
 #include <string>
 #include <vector>

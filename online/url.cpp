@@ -1,8 +1,8 @@
 #include "online/url.h"
 
-#include "runtime/chars.h"
-#include "runtime/gbk.h"
-#include "runtime/numbers.h"
+#include "runtime/text/chars.h"
+#include "runtime/text/gbk.h"
+#include "runtime/text/numbers.h"
 
 namespace vorsa::online {
 

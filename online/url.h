@@ -3,8 +3,8 @@
 // text are settled before it is sent. Everything here is pure; the Qt client in online/qt/ applies it.
 // Texts are GBK; positions are 1-based and never fall on the second byte of a double-byte character.
 
-#include "runtime/bytes.h"
-#include "runtime/text.h"
+#include "runtime/text/bytes.h"
+#include "runtime/text/text.h"
 
 #include <string_view>
 

@@ -3,7 +3,7 @@
 // for example "http://127.0.0.1:8000"). Empty by default: the program then starts offline and
 // contacts no server.
 
-#include "runtime/text.h"
+#include "runtime/text/text.h"
 
 namespace vorsa::online {
 

@@ -9,6 +9,12 @@
 
 namespace vorsa::qr {
 
+// qr_encode's input forms, and its values that leave the version and the mask to the encoder.
+inline constexpr int input_utf8 = 0;      // the text converted from GBK to UTF-8
+inline constexpr int input_gbk_bytes = 1; // the text's own bytes
+inline constexpr int smallest_version = 0;
+inline constexpr int default_mask = -1;
+
 class QrEncoder
 {
 public:

@@ -1,8 +1,8 @@
 #include "receipt/layout.h"
 
-#include "runtime/gbk.h"
-#include "runtime/picture.h"
-#include "runtime/surface.h"
+#include "runtime/text/gbk.h"
+#include "runtime/surface/picture.h"
+#include "runtime/surface/surface.h"
 
 #include <cmath>
 
@@ -93,7 +93,7 @@ void draw_receipt(runtime::DrawingSurface& surface, const LayoutParameters& para
     surface.set_text_color(runtime::colour_black);
     if (parameters.clear_and_frame) {
         surface.clear_board();
-        surface.draw_rectangle(0, 0, 340, 400);
+        surface.draw_rectangle(0, 0, preview_width, preview_height);
     }
 
     // The logo is the one element that is not shifted.

@@ -26,7 +26,10 @@ struct LayoutParameters
 
 // The page in 0.1 mm: full size, shifted 2 mm to the left, fonts of 15, 17 and 13 points.
 inline constexpr LayoutParameters print_layout{1.0, -20.0, 15, 17, 13, false};
-// The preview picture box in pixels: 0.3 of the printed size, fonts of 8, 10 and 8 points.
+// The preview picture box in pixels: 340 x 400, the box the preview clears and frames.
+inline constexpr int preview_width = 340;
+inline constexpr int preview_height = 400;
+// The preview in it: 0.3 of the printed size, fonts of 8, 10 and 8 points.
 inline constexpr LayoutParameters preview_layout{0.3, 0.0, 8, 10, 8, true};
 
 // "宋体", the face of every text on the receipt.

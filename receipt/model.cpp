@@ -1,8 +1,9 @@
 #include "receipt/model.h"
 
-#include "runtime/fatal.h"
-#include "runtime/gbk.h"
-#include "runtime/numbers.h"
+#include "runtime/text/fatal.h"
+#include "runtime/text/gbk.h"
+#include "runtime/text/numbers.h"
+#include "runtime/settings/settings_keys.h"
 
 #include <cinttypes>
 #include <cstdio>
@@ -59,7 +60,8 @@ AddOutcome add_line(ReceiptLines& lines, const LineInput& input)
 
     Text price = format_money(input.price);
     Text amount = line_amount(price, input.quantity);
-    Text history_entry = input.product + "|" + input.size + "|" + amount;
+    const Text field_separator(history_field_separator);
+    Text history_entry = input.product + field_separator + input.size + field_separator + amount;
     lines.append({input.product, input.size, std::move(price), input.quantity, std::move(amount)});
     return {AddResult::added, std::move(history_entry)};
 }

@@ -3,8 +3,8 @@
 // receipt record that every preview build fills, and the rules for money texts, line amounts, the
 // total, the receipt number and the text the QR code carries. All texts are GBK.
 
-#include "runtime/bytes.h"
-#include "runtime/text.h"
+#include "runtime/text/bytes.h"
+#include "runtime/text/text.h"
 
 #include <array>
 #include <cstdint>

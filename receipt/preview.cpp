@@ -1,19 +1,21 @@
 #include "receipt/preview.h"
 
+#include "qr/qr_code.h"
 #include "qr/qr_encoder.h"
 #include "receipt/layout.h"
-#include "runtime/gbk.h"
-#include "runtime/interaction.h"
-#include "runtime/picture.h"
-#include "runtime/surface.h"
+#include "runtime/text/gbk.h"
+#include "runtime/controls/interaction.h"
+#include "runtime/surface/picture.h"
+#include "runtime/surface/surface.h"
 
 namespace vorsa::receipt {
 
 Bytes qr_symbol_picture(const Text& code_text)
 {
-    // One encoder for the whole run; the input form 1 encodes the GBK bytes as they are.
+    // One encoder for the whole run, encoding the GBK bytes as they are, at level L.
     static qr::QrEncoder encoder(runtime::utf8_from_gbk);
-    encoder.qr_encode(code_text, 1, 0, 1, -1, runtime::colour_black, runtime::colour_white);
+    encoder.qr_encode(code_text, qr::input_gbk_bytes, qr::smallest_version, static_cast<int>(qr::ErrorLevel::low),
+                      qr::default_mask, runtime::colour_black, runtime::colour_white);
     return encoder.qr_picture();
 }
 

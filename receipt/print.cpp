@@ -1,7 +1,7 @@
 #include "receipt/print.h"
 
 #include "receipt/layout.h"
-#include "runtime/surface.h"
+#include "runtime/surface/surface.h"
 
 namespace vorsa::receipt {
 

@@ -4,7 +4,7 @@
 // rebuilds the record, so the receipt number on paper is the preview's.
 
 #include "receipt/model.h"
-#include "runtime/printer.h"
+#include "runtime/controls/printer.h"
 
 namespace vorsa::receipt {
 

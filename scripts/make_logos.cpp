@@ -6,7 +6,7 @@
 
 #include "online/qt/picture_convert.h"
 #include "online/refresh.h"
-#include "runtime/gbk.h"
+#include "runtime/text/gbk.h"
 #include "runtime/qt/qt_text.h"
 
 #include <QBuffer>
@@ -47,8 +47,8 @@ bool write_gif(const QString& path, const QImage& image)
     QBuffer buffer(&png);
     buffer.open(QIODevice::WriteOnly);
     image.save(&buffer, "PNG");
-    const runtime::Bytes gif = online::convert_picture(runtime::Bytes(png.begin(), png.end()),
-                                                       static_cast<int>(online::PictureFormat::gif));
+    const runtime::Bytes gif =
+        online::convert_picture(runtime::Bytes(png.begin(), png.end()), online::PictureFormat::gif);
     QDir().mkpath(QFileInfo(path).path());
     QFile file(path);
     if (gif.empty() || !file.open(QIODevice::WriteOnly)) return false;

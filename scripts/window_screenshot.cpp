@@ -5,7 +5,7 @@
 // scripts/screenshots.sh under Xvfb; the picture's path is the only argument.
 
 #include "app/program.h"
-#include "runtime/qt/window_controls.h"
+#include "runtime/widgets/window_controls.h"
 
 #include <QAbstractButton>
 #include <QApplication>

@@ -1,7 +1,7 @@
 #include "online/qt/http_client.h"
 
 #include "online/url.h"
-#include "runtime/chars.h"
+#include "runtime/text/chars.h"
 #include "runtime/qt/qt_text.h"
 
 #include <QCoreApplication>

@@ -7,8 +7,8 @@
 // default lines (see complete_request_headers), bypasses every cache, follows redirects as Qt does by
 // default and never looks at the status: the body of an error page is returned like any other.
 
-#include "runtime/bytes.h"
-#include "runtime/text.h"
+#include "runtime/text/bytes.h"
+#include "runtime/text/text.h"
 
 #include <chrono>
 #include <cstddef>

@@ -170,14 +170,14 @@ Bytes written_by_qt(const QImage& image, const char* format)
 
 } // namespace
 
-Bytes convert_picture(const Bytes& picture, int format)
+Bytes convert_picture(const Bytes& picture, PictureFormat format)
 {
-    if (picture.empty() || format < 1 || format > 5) return {};
+    if (picture.empty() || format < PictureFormat::bmp || format > PictureFormat::png) return {};
     QImage image;
     if (!image.loadFromData(picture.data(),
                             static_cast<int>(std::min<std::size_t>(picture.size(), INT32_MAX))))
         return {};
-    switch (static_cast<PictureFormat>(format)) {
+    switch (format) {
     case PictureFormat::bmp:
         return written_by_qt(image, "bmp");
     case PictureFormat::jpeg:

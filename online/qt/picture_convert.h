@@ -3,7 +3,7 @@
 // TIFF and more) in, one of five formats out. GIF is written with giflib (Qt writes none), as one
 // frame with a palette of at most 256 colours.
 
-#include "runtime/bytes.h"
+#include "runtime/text/bytes.h"
 
 namespace vorsa::online {
 
@@ -18,8 +18,8 @@ enum class PictureFormat
     png = 5
 };
 
-// The picture in the format with the given code (1 BMP, 2 JPEG, 3 GIF, 4 TIFF, 5 PNG), with the
-// writers' default settings. Empty for an empty input, an unknown code or bytes that do not decode.
-Bytes convert_picture(const Bytes& picture, int format);
+// The picture in the given format, with the writers' default settings. Empty for an empty input, a
+// value outside the formats above or bytes that do not decode.
+Bytes convert_picture(const Bytes& picture, PictureFormat format);
 
 } // namespace vorsa::online

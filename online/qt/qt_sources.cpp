@@ -34,7 +34,7 @@ std::vector<Bytes> QtOnlineSources::fetch_all(const std::vector<Text>& urls)
 
 Bytes QtOnlineSources::convert_to_bmp(const Bytes& picture)
 {
-    return convert_picture(picture, static_cast<int>(PictureFormat::bmp));
+    return convert_picture(picture, PictureFormat::bmp);
 }
 
 void QtOnlineSources::show_notice(const Text& page)

@@ -1,6 +1,6 @@
 #include "runtime/qt/drawing_board.h"
 
-#include "runtime/picture.h"
+#include "runtime/surface/picture.h"
 #include "runtime/qt/qt_paint.h"
 #include "runtime/qt/qt_text.h"
 

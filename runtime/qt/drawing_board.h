@@ -5,7 +5,7 @@
 // the board is hidden shows when it is shown again. On a high-DPI screen the copy keeps the logical
 // size in units but holds device pixels, so the picture stays sharp.
 
-#include "runtime/surface.h"
+#include "runtime/surface/surface.h"
 
 #include <QColor>
 #include <QFont>

@@ -1,7 +1,7 @@
 #include "runtime/qt/page_surface.h"
 
-#include "runtime/gbk.h"
-#include "runtime/picture.h"
+#include "runtime/text/gbk.h"
+#include "runtime/surface/picture.h"
 #include "runtime/qt/qt_paint.h"
 #include "runtime/qt/qt_text.h"
 

@@ -3,7 +3,7 @@
 // PDF writer in tests). Its units are those of the mapping mode, normally 0.1 mm, measured from the
 // top-left corner of the printable area with y growing downward.
 
-#include "runtime/surface.h"
+#include "runtime/surface/surface.h"
 
 #include <QFont>
 

@@ -2,8 +2,8 @@
 // Conversions between the drawing surface's values and Qt's painting types, shared by the drawing
 // board, the page surface and the picture decoder.
 
-#include "runtime/picture.h"
-#include "runtime/surface.h"
+#include "runtime/surface/picture.h"
+#include "runtime/surface/surface.h"
 
 #include <QColor>
 #include <QFont>

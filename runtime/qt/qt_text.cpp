@@ -1,6 +1,6 @@
 #include "runtime/qt/qt_text.h"
 
-#include "runtime/gbk.h"
+#include "runtime/text/gbk.h"
 
 namespace vorsa::runtime {
 

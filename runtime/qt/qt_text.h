@@ -1,8 +1,8 @@
 #pragma once
-// The one bridge between the program's GBK texts and Qt strings, built on runtime/gbk.h. Every Qt
+// The one bridge between the program's GBK texts and Qt strings, built on runtime/text/gbk.h. Every Qt
 // edge converts here and nowhere else.
 
-#include "runtime/text.h"
+#include "runtime/text/text.h"
 
 #include <QString>
 

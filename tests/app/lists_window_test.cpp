@@ -6,14 +6,15 @@
 // settings file) and compares what the window shows and the file holds, written as text.
 
 #include "app/main_window.h"
-#include "app/settings_keys.h"
-#include "runtime/gbk.h"
-#include "runtime/qt/popup_menu.h"
-#include "runtime/qt/qt_interaction.h"
+#include "runtime/settings/settings_keys.h"
+#include "runtime/text/gbk.h"
+#include "runtime/widgets/popup_menu.h"
+#include "runtime/widgets/qt_interaction.h"
+#include "runtime/widgets/widgets_platform.h"
 #include "runtime/qt/qt_text.h"
-#include "runtime/settings.h"
+#include "runtime/settings/settings.h"
 #include "tests/app/refusing_printer.h"
-#include "tests/runtime/qt_test_app.h"
+#include "tests/runtime/qt/qt_test_app.h"
 
 #include <QAction>
 #include <QApplication>
@@ -319,12 +320,12 @@ protected:
         fs::current_path(m_root);
     }
 
+    // Puts every hook the test installs back when the test ends.
+    runtime::WidgetsPlatformGuard m_platform;
+
     void TearDown() override
     {
         close();
-        runtime::set_menu_chooser({});
-        runtime::set_message_box_answerer({});
-        runtime::set_interaction(nullptr);
         fs::current_path(m_before);
         fs::remove_all(m_root);
     }

@@ -3,18 +3,20 @@
 // boxes are answered through the message-box seam.
 
 #include "app/main_window.h"
+#include "app/control_ids.h"
 #include "app/program.h"
-#include "app/settings_keys.h"
+#include "runtime/settings/settings_keys.h"
 #include "online/refresh.h"
-#include "runtime/fatal.h"
-#include "runtime/gbk.h"
-#include "runtime/qt/control_widgets.h"
-#include "runtime/qt/qt_interaction.h"
+#include "runtime/text/fatal.h"
+#include "runtime/text/gbk.h"
+#include "runtime/widgets/control_widgets.h"
+#include "runtime/widgets/qt_interaction.h"
+#include "runtime/widgets/widgets_platform.h"
 #include "runtime/qt/qt_text.h"
-#include "runtime/settings.h"
+#include "runtime/settings/settings.h"
 #include "tests/app/refusing_printer.h"
 #include "tests/online/local_http_server.h"
-#include "tests/runtime/qt_test_app.h"
+#include "tests/runtime/qt/qt_test_app.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -107,12 +109,13 @@ protected:
         fs::current_path(m_root / "start");
     }
 
+    // Puts every hook the test installs back when the test ends.
+    runtime::WidgetsPlatformGuard m_platform;
+
     void TearDown() override
     {
         m_window.reset();
         m_program.reset();
-        runtime::set_message_box_answerer({});
-        runtime::set_interaction(nullptr);
         fs::current_path(m_before);
         fs::remove_all(m_root);
     }
@@ -157,15 +160,17 @@ protected:
 
 // The template's controls in tab order: identifier, object name.
 const std::array<std::pair<int, const char*>, 28> template_controls = {{
-    {1014, "group_1014"},         {1015, "group_1015"},         {1022, "settings_button"},
-    {1004, "brand_box"},          {1001, "product_edit"},       {1024, "history_button"},
-    {1008, "size_edit"},          {1012, "price_edit"},         {1011, "quantity_edit"},
-    {1032, "clear_button"},       {1030, "add_preview_button"}, {1018, "shop_box"},
-    {1019, "date_edit"},          {1021, "clerk_edit"},         {1028, "address_edit"},
-    {1007, "printer_box"},        {1002, "print_button"},       {1003, "label_1003"},
-    {1005, "label_1005"},         {1006, "label_1006"},         {1013, "label_1013"},
-    {1010, "label_1010"},         {1029, "quantity_spin"},      {1016, "label_1016"},
-    {1031, "remove_shop_button"}, {1017, "label_1017"},         {1020, "label_1020"},
+    {1014, "group_1014"}, {1015, "group_1015"}, {control_id::settings_button, "settings_button"},
+    {control_id::brand_box, "brand_box"}, {control_id::product_edit, "product_edit"},
+    {control_id::history_button, "history_button"}, {control_id::size_edit, "size_edit"},
+    {control_id::price_edit, "price_edit"}, {control_id::quantity_edit, "quantity_edit"},
+    {control_id::clear_button, "clear_button"}, {control_id::add_preview_button, "add_preview_button"},
+    {control_id::shop_box, "shop_box"}, {control_id::date_edit, "date_edit"},
+    {control_id::clerk_edit, "clerk_edit"}, {control_id::address_edit, "address_edit"},
+    {control_id::printer_box, "printer_box"}, {control_id::print_button, "print_button"}, {1003, "label_1003"},
+    {1005, "label_1005"}, {1006, "label_1006"}, {1013, "label_1013"}, {1010, "label_1010"},
+    {control_id::quantity_spin, "quantity_spin"}, {1016, "label_1016"},
+    {control_id::remove_shop_button, "remove_shop_button"}, {1017, "label_1017"}, {1020, "label_1020"},
     {1027, "label_1027"},
 }};
 
@@ -210,8 +215,11 @@ TEST_F(MainWindowTest, FormHoldsTheTemplatesControlsAtOneAndAHalfPixelsPerDialog
         if (id.isValid() && (widget->focusPolicy() & Qt::TabFocus)) tab_order.push_back(id.toInt());
         widget = widget->nextInFocusChain();
     } while (widget != first);
-    EXPECT_EQ(tab_order, (std::vector<int>{1022, 1004, 1001, 1024, 1008, 1012, 1011, 1032, 1030, 1018, 1019,
-                                           1021, 1028, 1007, 1002, 1031}));
+    using namespace control_id;
+    EXPECT_EQ(tab_order, (std::vector<int>{settings_button, brand_box, product_edit, history_button, size_edit,
+                                           price_edit, quantity_edit, clear_button, add_preview_button,
+                                           shop_box, date_edit, clerk_edit, address_edit, printer_box,
+                                           print_button, remove_shop_button}));
 }
 
 // The window's picture, control by control: what a control draws is the set of pixels that change when

@@ -1,10 +1,10 @@
 #include "app/printing.h"
 
-#include "app/settings_keys.h"
-#include "runtime/gbk.h"
-#include "runtime/memory_controls.h"
-#include "runtime/settings.h"
-#include "runtime/surface.h"
+#include "runtime/settings/settings_keys.h"
+#include "runtime/text/gbk.h"
+#include "runtime/controls/memory_controls.h"
+#include "runtime/settings/settings.h"
+#include "runtime/surface/surface.h"
 
 #include <gtest/gtest.h>
 

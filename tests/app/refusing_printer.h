@@ -2,8 +2,8 @@
 // A printer for window tests that need no spooler: it records the name of every press of "开始打印" and
 // refuses the job, so nothing is printed.
 
-#include "runtime/printer.h"
-#include "runtime/text.h"
+#include "runtime/controls/printer.h"
+#include "runtime/text/text.h"
 
 #include <optional>
 #include <vector>

@@ -8,14 +8,15 @@
 //   VORSA_SOAK_ROUNDS   rounds to run instead of 2000 (for a quick look)
 
 #include "app/main_window.h"
-#include "app/settings_keys.h"
+#include "runtime/settings/settings_keys.h"
 #include "print_support.h"
-#include "runtime/gbk.h"
-#include "runtime/qt/control_widgets.h"
-#include "runtime/qt/printer.h"
-#include "runtime/qt/qt_interaction.h"
-#include "runtime/settings.h"
-#include "tests/runtime/qt_test_app.h"
+#include "runtime/text/gbk.h"
+#include "runtime/widgets/control_widgets.h"
+#include "runtime/print/printer.h"
+#include "runtime/widgets/qt_interaction.h"
+#include "runtime/widgets/widgets_platform.h"
+#include "runtime/settings/settings.h"
+#include "tests/runtime/qt/qt_test_app.h"
 
 #include <QApplication>
 #include <QTest>
@@ -104,12 +105,13 @@ protected:
         fs::current_path(m_root);
     }
 
+    // Puts every hook the test installs back when the test ends.
+    runtime::WidgetsPlatformGuard m_platform;
+
     void TearDown() override
     {
         m_window.reset();
         m_program.reset();
-        runtime::set_message_box_answerer({});
-        runtime::set_interaction(nullptr);
         if (!m_root.empty()) {
             fs::current_path(m_before);
             fs::remove_all(m_root);

@@ -1,8 +1,8 @@
 // Runs the number conversions and the GBK conversions on arbitrary bytes: no crash, no undefined
 // behaviour, and the round trips that must hold for valid input.
 
-#include "runtime/gbk.h"
-#include "runtime/numbers.h"
+#include "runtime/text/gbk.h"
+#include "runtime/text/numbers.h"
 
 #include <algorithm>
 #include <cmath>

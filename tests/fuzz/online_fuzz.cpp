@@ -6,7 +6,7 @@
 
 #include "online/refresh.h"
 #include "online/url.h"
-#include "runtime/text.h"
+#include "runtime/text/text.h"
 
 #include <cstdint>
 #include <cstdlib>
@@ -68,7 +68,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string_view input(reinterpret_cast<const char*>(data), size);
 
     // The port is the port text read as a number, so "host:-1" gives -1: any value may come back, and
-    // the client refuses what is no TCP port (tests/online/http_client_test.cpp).
+    // the client refuses what is no TCP port (tests/online/qt/http_client_test.cpp).
     (void)online::url_port(input);
     const Text object = online::url_object(input);
     require(!object.empty() && object.front() == '/');

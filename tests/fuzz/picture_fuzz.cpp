@@ -1,6 +1,6 @@
 // picture_from_bytes on arbitrary bytes (the BMP reader; no other decoder is installed here): it never
 // reads outside the input, and whatever it decodes survives a round trip through bitmap_to_bmp.
-#include "runtime/picture.h"
+#include "runtime/surface/picture.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -2,7 +2,7 @@
 // value written is the value read back, writing it again changes nothing, and every other setting
 // reads as it did before.
 
-#include "runtime/profile.h"
+#include "runtime/settings/profile.h"
 
 #include <algorithm>
 #include <cstdint>

@@ -1,7 +1,7 @@
 // Runs the text commands on arbitrary bytes and checks what must hold for any input: results stay in
 // range, matches begin at character boundaries, split parts join back to the text.
 
-#include "runtime/text.h"
+#include "runtime/text/text.h"
 
 #include <algorithm>
 #include <cstdint>

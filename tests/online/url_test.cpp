@@ -1,5 +1,5 @@
 #include "online/url.h"
-#include "runtime/gbk.h"
+#include "runtime/text/gbk.h"
 
 #include <gtest/gtest.h>
 

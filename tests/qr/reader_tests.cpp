@@ -4,7 +4,7 @@
 #include "qr/qr_code.h"
 #include "qr/qr_encoder.h"
 #include "qr/segmentation.h"
-#include "runtime/gbk.h"
+#include "runtime/text/gbk.h"
 
 #include <cstdio>
 #include <cstdlib>

@@ -1,7 +1,8 @@
 #include "receipt/layout.h"
 #include "recording_surface.h"
-#include "runtime/gbk.h"
-#include "runtime/picture.h"
+#include "runtime/text/gbk.h"
+#include "runtime/platform/platform.h"
+#include "runtime/surface/picture.h"
 
 #include <algorithm>
 #include <gtest/gtest.h>
@@ -29,8 +30,7 @@ protected:
         lines.append({"跑步鞋"_gbk, "42"_gbk, "199.00"_gbk, "2"_gbk, "398.00"_gbk});
         lines.append({"运动袜"_gbk, "L"_gbk, "59.00"_gbk, ""_gbk, "0.00"_gbk});
     }
-    ~LayoutTest() override { runtime::set_screen_dpi_source(nullptr); }
-
+    runtime::PlatformGuard m_platform; // puts the dpi source back
     ReceiptData data;
     ReceiptLines lines;
 };

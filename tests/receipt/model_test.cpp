@@ -1,6 +1,6 @@
 #include "receipt/model.h"
 
-#include "runtime/gbk.h"
+#include "runtime/text/gbk.h"
 
 #include <gtest/gtest.h>
 

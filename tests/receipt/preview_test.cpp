@@ -1,8 +1,9 @@
 #include "receipt/preview.h"
 #include "recording_surface.h"
-#include "runtime/gbk.h"
-#include "runtime/interaction.h"
-#include "runtime/picture.h"
+#include "runtime/text/gbk.h"
+#include "runtime/controls/interaction.h"
+#include "runtime/platform/platform.h"
+#include "runtime/surface/picture.h"
 
 #include <algorithm>
 #include <gtest/gtest.h>
@@ -49,7 +50,6 @@ class EventLoop : public runtime::Interaction
 {
 public:
     explicit EventLoop(const FakeWindow& window) : m_window(window) { runtime::set_interaction(this); }
-    ~EventLoop() override { runtime::set_interaction(nullptr); }
 
     std::vector<std::size_t> board_calls_at_dispatch;
 
@@ -62,6 +62,7 @@ public:
     }
 
 private:
+    runtime::PlatformGuard m_platform; // uninstalls this loop
     const FakeWindow& m_window;
 };
 
@@ -78,7 +79,6 @@ protected:
         window.lines.append({"跑步鞋"_gbk, "42"_gbk, "199.00"_gbk, "2"_gbk, "398.00"_gbk});
         window.lines.append({"运动袜"_gbk, "L"_gbk, "59.00"_gbk, "1"_gbk, "59.00"_gbk});
     }
-    ~PreviewTest() override { runtime::set_screen_dpi_source(nullptr); }
 
     bool board_has(const std::string& call) const
     {
@@ -86,6 +86,7 @@ protected:
         return std::find(calls.begin(), calls.end(), call) != calls.end();
     }
 
+    runtime::PlatformGuard m_platform; // puts the dpi source back
     FakeWindow window;
 };
 

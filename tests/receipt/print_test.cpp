@@ -2,7 +2,7 @@
 
 #include "receipt/layout.h"
 #include "recording_surface.h"
-#include "runtime/gbk.h"
+#include "runtime/text/gbk.h"
 
 #include <gtest/gtest.h>
 

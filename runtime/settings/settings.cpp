@@ -1,0 +1,26 @@
+#include "runtime/settings/settings.h"
+
+#include "runtime/settings/profile.h"
+
+#include <optional>
+#include <utility>
+
+namespace vorsa::runtime {
+
+Text read_setting(const std::string& path, std::string_view section, std::string_view key,
+                  std::string_view fallback)
+{
+    // The platform's reader copies the value into a buffer that may cut it, so the program reads again
+    // with a buffer 1024 bytes larger while the value fills the buffer; each read parses the whole file.
+    // Reading the value once, whole, gives the same text in one pass.
+    std::optional<Text> value = profile_read(path, section, key);
+    return value ? std::move(*value) : Text(fallback);
+}
+
+bool write_setting(const std::string& path, std::string_view section, std::string_view key,
+                   std::string_view value)
+{
+    return profile_write_string(path, section, key, value);
+}
+
+} // namespace vorsa::runtime

@@ -1,0 +1,21 @@
+#pragma once
+// Settings commands: every access of the program to its settings file goes through these two.
+// Paths are in the file system's own encoding; sections, keys and values are GBK texts.
+
+#include "runtime/text/text.h"
+
+#include <string>
+#include <string_view>
+
+namespace vorsa::runtime {
+
+// The value of the key, or `fallback` when the file, section or key is missing. Values of any length
+// are read whole, in one pass over the file.
+Text read_setting(const std::string& path, std::string_view section, std::string_view key,
+                  std::string_view fallback = {});
+
+// Writes the key with its value, creating section, key and file as needed. False when the file
+// could not be written (callers ignore it, as the stored value is simply lost).
+bool write_setting(const std::string& path, std::string_view section, std::string_view key, std::string_view value);
+
+} // namespace vorsa::runtime

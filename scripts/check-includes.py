@@ -1,0 +1,96 @@
+#!/usr/bin/env python3
+"""Checks that every include points down the layers, and that the core has no Qt in it.
+
+Usage: scripts/check-includes.py [source directory, default: the one above this script]
+
+Each part of the program is a folder, and the folders stand in layers (LAYERS below, lowest first). A
+file may include files of its own part and of parts in lower layers; an include of a part in the same
+layer or a higher one fails. Tests stand in the layer of the part they test (tests/receipt with
+receipt/), so a test of a low part cannot lean on a higher one either. The core parts (CORE below) are
+built without Qt: no Qt header and no part of a Qt edge may appear in them.
+
+Prints each offending include as "file:line: message" and exits 1 when there is any, 0 otherwise.
+"""
+
+import pathlib
+import re
+import sys
+
+# Lowest first. Parts in one layer know nothing of each other.
+LAYERS = [
+    ["runtime/text"],
+    ["runtime/settings", "runtime/surface", "runtime/controls"],
+    ["runtime/platform", "qr"],
+    ["runtime/qt"],
+    ["runtime/widgets", "runtime/web", "runtime/print", "receipt", "online"],
+    ["online/qt"],
+    ["app"],
+]
+
+# Built without Qt.
+CORE = {"runtime/text", "runtime/settings", "runtime/surface", "runtime/controls", "runtime/platform", "qr", "receipt",
+        "online"}
+
+# Folders whose files are checked; tests/fuzz, bench/ and scripts/ stand above everything and may use all.
+SOURCE_SUFFIXES = {".h", ".cpp"}
+TOP = {"tests/fuzz", "bench", "scripts"}
+
+RANK = {part: rank for rank, layer in enumerate(LAYERS) for part in layer}
+INCLUDE = re.compile(r'^\s*#\s*include\s*([<"])([^>"]+)[>"]')
+QT_HEADER = re.compile(r"^(Q[A-Za-z0-9_]*|Qt[A-Za-z]*/.*|q[a-z0-9_]*\.h|ui_.*\.h)$")
+
+
+def part_of(path):
+    """The part a source path belongs to ("runtime/print" for runtime/print/printer.h), None outside them."""
+    if path.startswith("tests/"):
+        if any(path.startswith(top + "/") for top in TOP):
+            return None
+        path = path[len("tests/"):]
+    best = None
+    for part in RANK:
+        if path.startswith(part + "/") and (best is None or len(part) > len(best)):
+            best = part
+    return best
+
+
+def main():
+    root = pathlib.Path(sys.argv[1] if len(sys.argv) > 1 else pathlib.Path(__file__).resolve().parent.parent)
+    problems = []
+    folders = sorted({part.split("/")[0] for part in RANK}) + ["tests"]
+    for folder in folders:
+        for file in sorted((root / folder).rglob("*")):
+            if file.suffix not in SOURCE_SUFFIXES or not file.is_file():
+                continue
+            name = file.relative_to(root).as_posix()
+            source = part_of(name)
+            if source is None:
+                continue
+            is_test = name.startswith("tests/")
+            for number, line in enumerate(file.read_text(encoding="utf-8", errors="replace").splitlines(), 1):
+                match = INCLUDE.match(line)
+                if not match:
+                    continue
+                bracket, included = match.groups()
+                where = f"{name}:{number}"
+                if bracket == "<":
+                    if source in CORE and not is_test and QT_HEADER.match(included):
+                        problems.append(f"{where}: Qt header <{included}> in the core part {source}/")
+                    continue
+                target = part_of(included)
+                if target is None or target == source:
+                    continue
+                if RANK[target] >= RANK[source]:
+                    relation = "the same layer as" if RANK[target] == RANK[source] else "a layer above"
+                    problems.append(f"{where}: includes {included}, of {target}/ in {relation} {source}/")
+                elif source in CORE and not is_test and target not in CORE:
+                    problems.append(f"{where}: includes {included}, of the Qt edge {target}/, in the core part {source}/")
+    for problem in problems:
+        print(problem)
+    if problems:
+        print(f"{len(problems)} include(s) against the layers; the order is in {pathlib.Path(__file__).name}")
+        return 1
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

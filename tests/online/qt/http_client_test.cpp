@@ -1,0 +1,389 @@
+#include "online/qt/http_client.h"
+#include "online/refresh.h"
+#include "runtime/text/gbk.h"
+#include "tests/online/local_http_server.h"
+
+#include <QElapsedTimer>
+#include <QObject>
+#include <QTimer>
+#include <gtest/gtest.h>
+
+namespace vorsa::online {
+namespace {
+
+using namespace runtime::literals;
+using namespace std::chrono_literals;
+using testing::Behaviour;
+using testing::LocalHttpServer;
+using testing::Reply;
+
+const std::string agent_line = "User-Agent: Mozilla/4.0 (compatible; MSIE 6.0; Windows NT 5.0)";
+const std::string accept_line = "Accept: image/gif, image/x-xbitmap, image/jpeg, image/pjpeg, "
+                                "application/x-shockwave-flash, application/vnd.ms-excel, "
+                                "application/vnd.ms-powerpoint, application/msword, */*";
+
+// Short time-outs, so that a fault costs the test little.
+HttpSettings quick(std::chrono::milliseconds timeout = 3000ms)
+{
+    HttpSettings settings;
+    settings.inactivity_timeout = timeout;
+    return settings;
+}
+
+Reply answer(std::string body)
+{
+    Reply reply;
+    reply.body = std::move(body);
+    return reply;
+}
+
+bool has_line(const std::string& request, const std::string& line)
+{
+    return request.find("\r\n" + line + "\r\n") != std::string::npos;
+}
+
+std::string body_of(const std::string& request)
+{
+    return request.substr(request.find("\r\n\r\n") + 4);
+}
+
+Bytes get(const Text& url, const HttpSettings& settings = quick(), Text* response_headers = nullptr)
+{
+    Text method;
+    Text headers;
+    return http_request_bytes(url, method, std::nullopt, headers, {}, response_headers, settings);
+}
+
+Text as_text(const Bytes& bytes)
+{
+    return runtime::text_of(bytes);
+}
+
+TEST(HttpClientTest, SendsAGetWithTheDefaultLines)
+{
+    LocalHttpServer server;
+    server.set_reply("/page?x=1", answer("hello"));
+    const Text url = server.address() + "/page?x=1";
+    Text method;
+    Text headers;
+    EXPECT_EQ(http_request_text(url, method, std::nullopt, headers, "ignored", nullptr, quick()), "hello");
+
+    EXPECT_EQ(method, "GET");
+    EXPECT_EQ(headers, accept_line + "\r\nReferer: " + url + "\r\nAccept-Language: zh-cn\r\n");
+    ASSERT_EQ(server.request_count(), 1u);
+    const std::string request = server.requests()[0];
+    EXPECT_EQ(server.request_lines()[0], "GET /page?x=1 HTTP/1.1");
+    for (const std::string& line :
+         {agent_line, accept_line, "Referer: " + url, std::string("Accept-Language: zh-cn"),
+          "Host: 127.0.0.1:" + std::to_string(server.port())})
+        EXPECT_TRUE(has_line(request, line)) << line << "\n" << request;
+    EXPECT_EQ(request.find("Content-Type"), std::string::npos);
+    EXPECT_EQ(body_of(request), ""); // a GET sends no body
+}
+
+TEST(HttpClientTest, CallerHeadersSuppressTheirDefaults)
+{
+    LocalHttpServer server;
+    const Text url = server.address() + "/a";
+    Text method = "GET";
+    Text headers = "accept: text/html\r\nX-Shop: 7\r\n";
+    http_request_bytes(url, method, std::nullopt, headers, {}, nullptr, quick());
+    ASSERT_EQ(server.request_count(), 1u);
+    const std::string request = server.requests()[0];
+    EXPECT_TRUE(has_line(request, "accept: text/html")) << request;
+    EXPECT_TRUE(has_line(request, "X-Shop: 7"));
+    EXPECT_EQ(request.find("image/gif"), std::string::npos);
+    EXPECT_TRUE(has_line(request, "Referer: " + url));
+    EXPECT_TRUE(has_line(request, "Accept-Language: zh-cn"));
+    EXPECT_EQ(headers,
+              "accept: text/html\r\nX-Shop: 7\r\nReferer: " + url + "\r\nAccept-Language: zh-cn\r\n");
+}
+
+TEST(HttpClientTest, SendsTheBodyOnlyWithAPost)
+{
+    struct Case
+    {
+        Text method;
+        Text body;
+        std::string request_line;
+        Text method_after;
+        std::string sent_body;
+    };
+    const std::vector<Case> cases = {
+        {"POST", "a=1&b=2", "POST /form HTTP/1.1", "POST", "a=1&b=2"},
+        {"post", "名=飞"_gbk, "post /form HTTP/1.1", "post", "名=飞"_gbk}, // kept as written, length in bytes
+        {"", "a=1", "GET /form HTTP/1.1", "GET", ""},
+        {"PUT", "a=1", "GET /form HTTP/1.1", "GET", ""},
+        {"POST", "", "POST /form HTTP/1.1", "POST", ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.method + " " + runtime::utf8_from_gbk(c.body));
+        LocalHttpServer server;
+        Text method = c.method;
+        Text headers;
+        http_request_bytes(server.address() + "/form", method, std::nullopt, headers, c.body, nullptr,
+                           quick());
+        EXPECT_EQ(method, c.method_after);
+        ASSERT_EQ(server.request_count(), 1u);
+        const std::string request = server.requests()[0];
+        EXPECT_EQ(server.request_lines()[0], c.request_line);
+        EXPECT_EQ(body_of(request), c.sent_body);
+        const bool form = !c.sent_body.empty();
+        EXPECT_EQ(has_line(request, "Content-Type: application/x-www-form-urlencoded"), form) << request;
+        if (form) {
+            EXPECT_TRUE(has_line(request, "Content-Length: " + std::to_string(c.sent_body.size())))
+                << request;
+        }
+    }
+}
+
+TEST(HttpClientTest, TextFormEndsAtTheFirstZeroByte)
+{
+    LocalHttpServer server;
+    server.set_reply("/z", answer(std::string("ab\0cd", 5)));
+    const Text url = server.address() + "/z";
+    EXPECT_EQ(get(url), runtime::bytes_of(std::string_view("ab\0cd", 5)));
+    Text method;
+    Text headers;
+    EXPECT_EQ(http_request_text(url, method, std::nullopt, headers, {}, nullptr, quick()), "ab");
+}
+
+TEST(HttpClientTest, SurvivesServerFaults)
+{
+    Reply silent;
+    silent.behaviour = Behaviour::silent;
+    Reply drip = answer("0123456789");
+    drip.behaviour = Behaviour::drip;
+    drip.drip_interval = 80ms; // 800 ms in all, each gap well inside the time-out
+    Reply truncated = answer("partial");
+    truncated.behaviour = Behaviour::truncate;
+    Reply late = answer("late");
+    late.delay = 500ms;
+    struct Case
+    {
+        const char* what;
+        std::optional<Reply> reply; // none: the port refuses connections
+        std::chrono::milliseconds timeout;
+        std::string expected;
+        std::chrono::milliseconds at_most;
+    };
+    const std::vector<Case> cases = {
+        {"refused port", std::nullopt, 3000ms, "", 2000ms},
+        {"silent server", silent, 300ms, "", 2500ms},
+        {"slow drip: the time-out counts from the last byte", drip, 400ms, "0123456789", 5000ms},
+        {"truncated body: what came", truncated, 3000ms, "partial", 2500ms},
+        {"late answer", late, 3000ms, "late", 2500ms},
+        {"error page: its body", testing::not_found_reply(), 3000ms, testing::not_found_reply().body, 2000ms},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        LocalHttpServer server;
+        if (c.reply) server.set_reply("/x", *c.reply);
+        const Text url = c.reply
+                             ? server.address() + "/x"
+                             : "http://127.0.0.1:" + std::to_string(LocalHttpServer::refused_port()) + "/x";
+        QElapsedTimer clock;
+        clock.start();
+        EXPECT_EQ(as_text(get(url, quick(c.timeout))), c.expected);
+        EXPECT_LT(clock.elapsed(), c.at_most.count());
+    }
+}
+
+// A URL whose port reads as no TCP port (negative, beyond 65535) makes no request and gives the
+// empty result, even where the port's low 16 bits name a server that would answer.
+TEST(HttpClientTest, ImpossiblePortGivesNothing)
+{
+    LocalHttpServer server;
+    server.set_reply("/x", answer("reached"));
+    const int port = static_cast<int>(server.port());
+    for (const int impossible : {port + 65536, port - 65536, port + 3 * 65536}) {
+        SCOPED_TRACE(impossible);
+        EXPECT_TRUE(get("http://127.0.0.1:" + std::to_string(impossible) + "/x").empty());
+    }
+    EXPECT_TRUE(server.request_lines().empty());
+}
+
+TEST(HttpClientTest, FollowsARedirect)
+{
+    LocalHttpServer server;
+    server.set_reply("/old", testing::redirect_reply("/new"));
+    server.set_reply("/new", answer("moved here"));
+    EXPECT_EQ(as_text(get(server.address() + "/old")), "moved here");
+    EXPECT_EQ(server.request_lines(), (std::vector<std::string>{"GET /old HTTP/1.1", "GET /new HTTP/1.1"}));
+}
+
+TEST(HttpClientTest, RefusesABodyBeyondTheLimit)
+{
+    struct Case
+    {
+        const char* what;
+        std::size_t limit;
+        std::size_t body;
+        bool complete;
+    };
+    const std::vector<Case> cases = {
+        {"at the limit", 1000, 1000, true},
+        {"one byte over", 1000, 1001, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        LocalHttpServer server;
+        server.set_reply("/big", answer(std::string(c.body, 'b')));
+        HttpSettings settings = quick();
+        settings.max_body_bytes = c.limit;
+        EXPECT_EQ(get(server.address() + "/big", settings).size(), c.complete ? c.body : 0u);
+    }
+
+    // The default limit against a server that streams without end: cut off, not kept.
+    LocalHttpServer server;
+    Reply endless;
+    endless.behaviour = Behaviour::endless;
+    endless.endless_bytes = 64u * 1024 * 1024;
+    server.set_reply("/endless", endless);
+    QElapsedTimer clock;
+    clock.start();
+    EXPECT_TRUE(get(server.address() + "/endless").empty());
+    EXPECT_LT(clock.elapsed(), 10000);
+}
+
+TEST(HttpClientTest, DeliversTheRawResponseHeaders)
+{
+    LocalHttpServer server;
+    Reply shop = answer("hello");
+    shop.headers = {{"X-Shop", "1"}};
+    server.set_reply("/h", shop);
+    Reply crowded = answer("x");
+    crowded.headers = {{"X-Long", std::string(1100, 'l')}};
+    server.set_reply("/long", crowded);
+    const Text blanks(1024, ' ');
+
+    Text headers;
+    get(server.address() + "/h", quick(), &headers);
+    EXPECT_EQ(headers, "HTTP/1.1 200 OK\r\nX-Shop: 1\r\nContent-Length: 5\r\nConnection: close\r\n\r\n");
+    get(server.address() + "/missing", quick(), &headers);
+    EXPECT_EQ(headers.rfind("HTTP/1.1 404 Not Found\r\n", 0), 0u) << headers;
+    get(server.address() + "/long", quick(), &headers);
+    EXPECT_EQ(headers, blanks);
+    headers = "untouched";
+    get("http://127.0.0.1:" + std::to_string(LocalHttpServer::refused_port()) + "/", quick(), &headers);
+    EXPECT_EQ(headers, blanks);
+}
+
+TEST(HttpClientTest, KeepsTheEventLoopRunningWhileItWaits)
+{
+    LocalHttpServer server;
+    Reply late = answer("done");
+    late.delay = 400ms;
+    server.set_reply("/slow", late);
+    QObject context;
+    QElapsedTimer clock;
+    clock.start();
+    qint64 fired_at = -1;
+    QTimer::singleShot(50, &context, [&] { fired_at = clock.elapsed(); });
+    EXPECT_EQ(as_text(get(server.address() + "/slow")), "done");
+    const qint64 finished_at = clock.elapsed();
+    EXPECT_GE(fired_at, 0) << "the timer did not fire during the request";
+    EXPECT_LT(fired_at, finished_at - 200);
+}
+
+TEST(HttpClientTest, EncodedNamesReachTheServerAsEscapes)
+{
+    LocalHttpServer server;
+    get(logo_url(server.address(), "飞岩"_gbk));
+    // Qt sends the escapes of unreserved characters ("-", ".", "_", "~") as the characters, which
+    // name the same resource.
+    get(logo_url(server.address(), "a-b c"));
+    EXPECT_EQ(server.request_lines(),
+              (std::vector<std::string>{"GET /tarnwick/plendor/IMG/%E9%A3%9E%E5%B2%A9.gif HTTP/1.1",
+                                        "GET /tarnwick/plendor/IMG/a-b%20c.gif HTTP/1.1"}));
+}
+
+TEST(HttpClientTest, GoesThroughAGivenProxy)
+{
+    LocalHttpServer proxy;
+    proxy.set_reply("http://vendor.test/x", answer("via proxy"));
+    Text method;
+    Text headers;
+    const Bytes body =
+        http_request_bytes("http://vendor.test/x", method, "127.0.0.1:" + std::to_string(proxy.port()),
+                           headers, {}, nullptr, quick());
+    EXPECT_EQ(as_text(body), "via proxy");
+    EXPECT_EQ(proxy.request_lines(), std::vector<std::string>{"GET http://vendor.test/x HTTP/1.1"});
+}
+
+TEST(HttpClientTest, MakesNoRequestForAUrlWithoutHost)
+{
+    for (const Text url : {"", "http://", "http://:80/x", "http://shop:70000/x"}) {
+        Text method = "put";
+        Text headers = "X: 1\r\n";
+        EXPECT_TRUE(http_request_bytes(url, method, std::nullopt, headers, {}, nullptr, quick()).empty())
+            << url;
+        EXPECT_EQ(method, "GET");
+        EXPECT_EQ(headers, "X: 1\r\n");
+    }
+}
+
+TEST(HttpClientTest, FetchesABatchTogetherInUrlOrder)
+{
+    constexpr int count = 8;
+    constexpr auto delay = 250ms;
+    LocalHttpServer server;
+    std::vector<Text> urls;
+    for (int i = 0; i < count; ++i) {
+        Reply late = answer("logo-" + std::to_string(i));
+        late.delay = delay;
+        server.set_reply("/logo" + std::to_string(i), late);
+        urls.push_back(server.address() + "/logo" + std::to_string(i));
+    }
+    urls[3] = "http://:80/nohost";           // never requested
+    urls[5] = server.address() + "/missing"; // an error page comes back as its body
+    QElapsedTimer clock;
+    clock.start();
+    const std::vector<Bytes> bodies = http_fetch_all(urls, quick());
+    const qint64 elapsed = clock.elapsed();
+
+    ASSERT_EQ(bodies.size(), urls.size());
+    for (int i = 0; i < count; ++i) {
+        const std::string expected = i == 3   ? ""
+                                     : i == 5 ? testing::not_found_reply().body
+                                              : "logo-" + std::to_string(i);
+        EXPECT_EQ(as_text(bodies[static_cast<std::size_t>(i)]), expected) << i;
+    }
+    EXPECT_EQ(server.request_count(), static_cast<std::size_t>(count - 1));
+    // One after another this takes count * delay.
+    EXPECT_LT(elapsed, 3 * delay.count()) << "the batch did not run side by side";
+}
+
+TEST(HttpClientTest, ASilentServerCostsABatchOneTimeout)
+{
+    LocalHttpServer server;
+    Reply silent;
+    silent.behaviour = Behaviour::silent;
+    server.set_fallback(silent);
+    const std::vector<Text> urls(6, server.address() + "/silent");
+    QElapsedTimer clock;
+    clock.start();
+    const std::vector<Bytes> bodies = http_fetch_all(urls, quick(400ms));
+    EXPECT_EQ(bodies, std::vector<Bytes>(6));
+    EXPECT_LT(clock.elapsed(), 3 * 400);
+}
+
+TEST(HttpClientTest, BatchesBeyondTheParallelLimitStillFinishInOrder)
+{
+    LocalHttpServer server;
+    std::vector<Text> urls;
+    for (int i = 0; i < 7; ++i) {
+        server.set_reply("/n" + std::to_string(i), answer(std::to_string(i)));
+        urls.push_back(server.address() + "/n" + std::to_string(i));
+    }
+    HttpSettings settings = quick();
+    settings.max_parallel = 2;
+    const std::vector<Bytes> bodies = http_fetch_all(urls, settings);
+    ASSERT_EQ(bodies.size(), 7u);
+    for (int i = 0; i < 7; ++i)
+        EXPECT_EQ(as_text(bodies[static_cast<std::size_t>(i)]), std::to_string(i));
+    EXPECT_TRUE(http_fetch_all({}, settings).empty());
+}
+
+} // namespace
+} // namespace vorsa::online

@@ -1,0 +1,121 @@
+#include "online/qt/qt_sources.h"
+#include "runtime/text/gbk.h"
+#include "runtime/surface/picture.h"
+#include "runtime/settings/settings.h"
+#include "tests/online/local_http_server.h"
+
+#include <QElapsedTimer>
+#include <QImage>
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <random>
+
+namespace vorsa::online {
+namespace {
+
+using namespace runtime::literals;
+using namespace std::chrono_literals;
+using testing::Behaviour;
+using testing::LocalHttpServer;
+using testing::Reply;
+
+class QtSourcesTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        std::random_device seed;
+        m_dir = std::filesystem::temp_directory_path() / ("vorsa_sources_" + std::to_string(seed()));
+        std::filesystem::create_directories(m_dir);
+    }
+    void TearDown() override { std::filesystem::remove_all(m_dir); }
+    std::string settings_path() const { return (m_dir / "dy.cfg").string(); }
+
+    std::filesystem::path m_dir;
+};
+
+std::string path_of(const Text& url, const LocalHttpServer& server)
+{
+    return url.substr(server.address().size());
+}
+
+// The picture's size as the program's own reader sees it; 0 x 0 for nothing.
+std::pair<int, int> bmp_size(const Bytes& bmp)
+{
+    const auto bitmap = runtime::picture_from_bytes(bmp);
+    return bitmap ? std::make_pair(bitmap->width, bitmap->height) : std::make_pair(0, 0);
+}
+
+TEST(BuiltinLogosTest, AreFiveGifsOf200By120)
+{
+    const std::vector<Bytes> logos = builtin_logos();
+    ASSERT_EQ(logos.size(), 5u);
+    for (const Bytes& logo : logos) {
+        EXPECT_EQ(runtime::text_of(Bytes(logo.begin(), logo.begin() + 6)), "GIF89a");
+        QImage image;
+        image.loadFromData(logo.data(), static_cast<int>(logo.size()));
+        EXPECT_EQ(image.size(), QSize(200, 120));
+    }
+}
+
+TEST_F(QtSourcesTest, RefreshesFromALiveServer)
+{
+    LocalHttpServer server;
+    const Text page = "<!--飞岩,云途,坏图-->\r\n<html><body>公告</body></html>"_gbk;
+    Reply notice;
+    notice.headers = {{"Content-Type", "text/html; charset=gbk"}};
+    notice.body = page;
+    server.set_reply("/tarnwick/plendor/xiaopiao.htm", notice);
+    Reply logo;
+    logo.body = runtime::text_of(builtin_logos().at(2));
+    server.set_reply(path_of(logo_url(server.address(), "飞岩"_gbk), server), logo);
+    // 云途 has no logo (404 page); 坏图's logo is not a picture.
+    Reply not_a_picture;
+    not_a_picture.body = "<html>not a picture</html>";
+    server.set_reply(path_of(logo_url(server.address(), "坏图"_gbk), server), not_a_picture);
+
+    std::vector<Text> shown;
+    QtOnlineSources sources([&](const Text& notice_page) { shown.push_back(notice_page); });
+    const OnlineBrands brands = online_refresh(sources, settings_path(), server.address(), builtin_logos());
+
+    EXPECT_EQ(brands.notice_page, page);
+    EXPECT_EQ(shown, std::vector<Text>{page});
+    ASSERT_EQ(brands.brand_names.size(), 8u);
+    EXPECT_EQ(brands.brand_names[5], "飞岩"_gbk);
+    EXPECT_EQ(brands.brand_names[7], "坏图"_gbk);
+    ASSERT_EQ(brands.brand_logos.size(), 8u);
+    for (int i = 0; i < 6; ++i)
+        EXPECT_EQ(bmp_size(brands.brand_logos[static_cast<std::size_t>(i)]), std::make_pair(200, 120)) << i;
+    EXPECT_TRUE(brands.brand_logos[6].empty());
+    EXPECT_TRUE(brands.brand_logos[7].empty());
+    EXPECT_EQ(runtime::read_setting(settings_path(), "pingpai", "onlinepingpai"), ",飞岩,云途,坏图"_gbk);
+    // The page and three logos, nothing more.
+    EXPECT_EQ(server.request_count(), 4u);
+}
+
+TEST_F(QtSourcesTest, ASilentServerCostsTwoTimeoutsWhateverTheBrands)
+{
+    runtime::write_setting(settings_path(), "pingpai", "onlinepingpai", ",甲,乙,丙,丁,戊,己"_gbk);
+    LocalHttpServer server;
+    Reply silent;
+    silent.behaviour = Behaviour::silent;
+    server.set_fallback(silent);
+    HttpSettings settings;
+    settings.inactivity_timeout = 300ms;
+    bool shown = false;
+    QtOnlineSources sources([&](const Text&) { shown = true; }, settings);
+
+    QElapsedTimer clock;
+    clock.start();
+    const OnlineBrands brands = online_refresh(sources, settings_path(), server.address(), builtin_logos());
+    // One time-out for the page, one for all six logos together.
+    EXPECT_LT(clock.elapsed(), 4 * 300);
+    EXPECT_FALSE(shown);
+    EXPECT_EQ(brands.brand_names.size(), 11u);
+    for (std::size_t i = 5; i < 11; ++i)
+        EXPECT_TRUE(brands.brand_logos[i].empty());
+    EXPECT_EQ(server.request_count(), 7u);
+}
+
+} // namespace
+} // namespace vorsa::online
