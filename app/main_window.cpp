@@ -106,9 +106,9 @@ void MainWindow::on_window_created(runtime::MainDialog& window)
 
     show_title_picture(window);
 
-    // With a vendor server the rest of the start waits for the network, up to two time-outs when it is
-    // silent: the window shows at once with its title picture, and its inputs stay disabled under a
-    // busy cursor until the brands and lists are in.
+    // With a vendor server the rest of the start waits for the network, up to the start's time limit:
+    // the window shows at once with its title picture, and its inputs stay disabled under a busy
+    // cursor until the brands and lists are in.
     const bool waits_for_network = !m_options.server_address.empty();
     if (waits_for_network) {
         window.show();
@@ -116,8 +116,22 @@ void MainWindow::on_window_created(runtime::MainDialog& window)
         QGuiApplication::setOverrideCursor(Qt::WaitCursor);
     }
 
+    // The close box meanwhile ends the start: the transfers are aborted, and the rest of the start,
+    // which would read the spooler and write the settings file, is left out.
+    online::HttpStop stop;
+    const QMetaObject::Connection closing =
+        QObject::connect(&window, &QDialog::finished, &window, [&stop] { stop.stop(); });
+    online::HttpSettings http;
+    http.inactivity_timeout = m_options.online_inactivity_timeout;
+    http.deadline = std::chrono::steady_clock::now() + m_options.online_time_limit;
+    http.stop = &stop;
     online::OnlineBrands brands;
-    run_online_refresh(window, brands);
+    run_online_refresh(window, brands, http);
+    QObject::disconnect(closing);
+    if (stop.stopped()) {
+        if (waits_for_network) QGuiApplication::restoreOverrideCursor();
+        return;
+    }
 
     const runtime::Text ticked = runtime::read_setting(m_settings_path, section_print, key_ticked_brands);
     m_lists.load_remembered_values(m_options.printers ? m_options.printers
@@ -162,7 +176,8 @@ void MainWindow::show_title_picture(runtime::MainDialog& window)
         m_board->draw_picture(*title, 0, 0, preview_width, preview_height);
 }
 
-void MainWindow::run_online_refresh(runtime::MainDialog& window, online::OnlineBrands& brands)
+void MainWindow::run_online_refresh(runtime::MainDialog& window, online::OnlineBrands& brands,
+                                    const online::HttpSettings& http)
 {
     // A fetched notice page takes the preview's place until the first preview.
     online::QtOnlineSources sources([this, &window](const runtime::Text& page) {
@@ -170,7 +185,7 @@ void MainWindow::run_online_refresh(runtime::MainDialog& window, online::OnlineB
         m_board->set_visible(false);
         m_notice_view = m_options.notice_view(&window, page);
         if (!m_notice_view) m_board->set_visible(true);
-    });
+    }, http);
     brands =
         online::online_refresh(sources, m_settings_path, m_options.server_address, online::builtin_logos());
 }
