@@ -404,7 +404,7 @@ TEST_F(MainWindowTest, OnlineStartTakesOnlyCompleteAnswersAndEndsInTime)
         const qint64 ended_at = clock.elapsed();
 
         if (row.close_at) {
-            ASSERT_GE(closed_at, 0) << "the window was never shown";
+            EXPECT_GE(closed_at, 0) << "the window was never shown";
             EXPECT_TRUE(window->close_requested());
             EXPECT_LT(ended_at - closed_at, 1000) << "the start went on after the close box";
             QTest::qWait(200); // room for a request that should not come
@@ -422,10 +422,13 @@ TEST_F(MainWindowTest, OnlineStartTakesOnlyCompleteAnswersAndEndsInTime)
             EXPECT_EQ(test_files::read_bytes(settings), before);
         }
         const WindowControls& c = program.controls();
-        ASSERT_EQ(c.brand_menu.menu_item_count(), row.page_counts ? 6 : 7);
-        EXPECT_EQ(c.brand_menu.get_menu_item_text(5, true), row.page_counts ? "云途"_gbk : "李宁"_gbk);
+        const int brands = c.brand_menu.menu_item_count();
+        EXPECT_EQ(brands, row.page_counts ? 6 : 7);
+        if (brands > 5) {
+            EXPECT_EQ(c.brand_menu.get_menu_item_text(5, true), row.page_counts ? "云途"_gbk : "李宁"_gbk);
+        }
         const std::vector<runtime::Bytes>& logos = program.ticked_logos();
-        ASSERT_EQ(logos.size(), row.page_counts ? 1u : 2u);
+        EXPECT_EQ(logos.size(), row.page_counts ? 1u : 2u);
         for (const runtime::Bytes& ticked : logos)
             EXPECT_EQ(!ticked.empty(), row.logos_come);
     }
