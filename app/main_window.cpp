@@ -13,6 +13,7 @@
 
 #include <QFile>
 #include <QGuiApplication>
+#include <QTimer>
 #include <mutex>
 
 // The resource file lives in a static library and is linked in only when registered; Qt's macro must
@@ -25,6 +26,9 @@ static void register_resources()
 namespace vorsa::app {
 
 namespace {
+
+// How long an online start may keep the window unseen: past this the window is shown while it waits.
+constexpr std::chrono::milliseconds show_waiting_after{100};
 
 void ensure_resources()
 {
@@ -106,14 +110,23 @@ void MainWindow::on_window_created(runtime::MainDialog& window)
 
     show_title_picture(window);
 
-    // With a vendor server the rest of the start waits for the network, up to the start's time limit:
-    // the window shows at once with its title picture, and its inputs stay disabled under a busy
-    // cursor until the brands and lists are in.
+    // With a vendor server the rest of the start waits for the network, up to the start's time limit
+    // counted from here. A server that answers at once keeps nobody waiting, and the window appears
+    // once, complete, as in an offline start. One that keeps the start waiting longer gets the window
+    // shown with its title picture, its inputs disabled under a busy cursor until the brands and
+    // lists are in.
     const bool waits_for_network = !m_options.server_address.empty();
+    bool shown_waiting = false;
+    QTimer show_waiting;
     if (waits_for_network) {
-        window.show();
-        window.setEnabled(false);
-        QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+        show_waiting.setSingleShot(true);
+        QObject::connect(&show_waiting, &QTimer::timeout, &window, [&window, &shown_waiting] {
+            window.show();
+            window.setEnabled(false);
+            QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+            shown_waiting = true;
+        });
+        show_waiting.start(show_waiting_after);
     }
 
     // The close box meanwhile ends the start: the transfers are aborted, and the rest of the start,
@@ -129,7 +142,7 @@ void MainWindow::on_window_created(runtime::MainDialog& window)
     run_online_refresh(window, brands, http);
     QObject::disconnect(closing);
     if (stop.stopped()) {
-        if (waits_for_network) QGuiApplication::restoreOverrideCursor();
+        if (shown_waiting) QGuiApplication::restoreOverrideCursor();
         return;
     }
 
@@ -139,7 +152,8 @@ void MainWindow::on_window_created(runtime::MainDialog& window)
     m_lists.rebuild_history_menu({});
     m_lists.build_brand_lists(std::move(brands.brand_names), std::move(brands.brand_logos), ticked);
 
-    if (waits_for_network) {
+    show_waiting.stop();
+    if (shown_waiting) {
         QGuiApplication::restoreOverrideCursor();
         window.setEnabled(true);
     }
