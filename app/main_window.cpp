@@ -194,12 +194,14 @@ void MainWindow::run_online_refresh(runtime::MainDialog& window, online::OnlineB
                                     const online::HttpSettings& http)
 {
     // A fetched notice page takes the preview's place until the first preview.
-    online::QtOnlineSources sources([this, &window](const runtime::Text& page) {
-        if (!m_options.notice_view) return;
-        m_board->set_visible(false);
-        m_notice_view = m_options.notice_view(&window, page);
-        if (!m_notice_view) m_board->set_visible(true);
-    }, http);
+    online::QtOnlineSources sources(
+        [this, &window](const runtime::Text& page) {
+            if (!m_options.notice_view) return;
+            m_board->set_visible(false);
+            m_notice_view = m_options.notice_view(&window, page);
+            if (!m_notice_view) m_board->set_visible(true);
+        },
+        http);
     brands =
         online::online_refresh(sources, m_settings_path, m_options.server_address, online::builtin_logos());
 }

@@ -98,8 +98,9 @@ public:
     // spin control, writes the date, wires the handlers, shows the title picture in the preview area,
     // runs the online refresh and fills the lists from the settings file. With a vendor server that
     // does not answer at once the window is shown while it waits and kept disabled, under a busy
-    // cursor, until the lists are filled; the refresh ends within StartOptions::online_time_limit. Closing the window meanwhile ends the
-    // start at once: the transfers are aborted and nothing more is read, built or written.
+    // cursor, until the lists are filled; the refresh ends within StartOptions::online_time_limit.
+    // Closing the window meanwhile ends the start at once: the transfers are aborted and nothing more
+    // is read, built or written.
     void on_window_created(runtime::MainDialog& window);
 
     // "添加预览": stores the typed line (nothing without product or size, a message when the table is

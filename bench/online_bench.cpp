@@ -289,7 +289,8 @@ int usable_window_table(int quick_runs, int slow_runs)
     std::vector<Server> servers = {
         {"offline start (baseline)", "", false},
         {"server answering at once", answering.address(), false},
-        {"server refusing connections", "http://127.0.0.1:" + std::to_string(LocalHttpServer::refused_port()), false},
+        {"server refusing connections", "http://127.0.0.1:" + std::to_string(LocalHttpServer::refused_port()),
+         false},
         {"server silent", silent.address(), true},
         {"server trickling 20 bytes/s", trickling.address(), true},
     };
@@ -312,12 +313,13 @@ int usable_window_table(int quick_runs, int slow_runs)
     const char* platform = std::getenv("QT_QPA_PLATFORM");
     std::printf("platform %s; medians of %d starts (%d for the slow servers), min and max in brackets\n\n",
                 platform ? platform : "(default)", quick_runs, slow_runs);
-    std::printf("| server | time to a usable window | ratio to offline | beyond offline |\n|---|---|---|---|\n");
+    std::printf(
+        "| server | time to a usable window | ratio to offline | beyond offline |\n|---|---|---|---|\n");
     for (const Server& server : servers) {
         const double m = median(server.samples);
         const auto [low, high] = std::minmax_element(server.samples.begin(), server.samples.end());
-        std::printf("| %s | %.1f ms (%.1f-%.1f) | %.2fx | %+.1f ms |\n", server.name, m, *low, *high, m / baseline,
-                    m - baseline);
+        std::printf("| %s | %.1f ms (%.1f-%.1f) | %.2fx | %+.1f ms |\n", server.name, m, *low, *high,
+                    m / baseline, m - baseline);
     }
     return 0;
 }

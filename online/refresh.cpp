@@ -56,8 +56,9 @@ OnlineBrands online_refresh(OnlineSources& sources, const std::string& settings_
     std::vector<Text> urls;
     for (std::size_t i = builtin_brand_count; i < result.brand_names.size(); ++i)
         urls.push_back(logo_url(server_address, result.brand_names[i]));
-    std::vector<Bytes> downloads =
-        online && !urls.empty() && !sources.abandoned() ? sources.fetch_all(urls) : std::vector<Bytes>(urls.size());
+    std::vector<Bytes> downloads = online && !urls.empty() && !sources.abandoned()
+                                       ? sources.fetch_all(urls)
+                                       : std::vector<Bytes>(urls.size());
     assert(downloads.size() == urls.size());
     downloads.resize(urls.size());
     for (const Bytes& download : downloads)
@@ -65,7 +66,8 @@ OnlineBrands online_refresh(OnlineSources& sources, const std::string& settings_
 
     // A start given up on the way leaves the settings file as it was.
     if (sources.abandoned()) return {};
-    if (page_came) write_setting(settings_path, app::section_pingpai, app::key_online_brands, online_brand_text);
+    if (page_came)
+        write_setting(settings_path, app::section_pingpai, app::key_online_brands, online_brand_text);
     return result;
 }
 

@@ -209,7 +209,8 @@ private:
         read_available();
         m_done = true;
         const int status = m_reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-        m_complete = !m_too_large && m_reply->error() == QNetworkReply::NoError && status >= 200 && status < 300;
+        m_complete =
+            !m_too_large && m_reply->error() == QNetworkReply::NoError && status >= 200 && status < 300;
         m_on_done();
     }
 

@@ -69,8 +69,9 @@ struct HttpSettings
 inline constexpr int response_header_capacity = 1024;
 
 // Requests `url` ("http://" optional) and returns the body of a complete 2xx answer, every byte in
-// order; anything else returns the empty result (see above). `method` is settled first (settle_method): anything but "POST" in any
-// case is set to "GET" in the caller's variable. `proxy` ("host:port") is used only when given.
+// order; anything else returns the empty result (see above). `method` is settled first
+// (settle_method): anything but "POST" in any case is set to "GET" in the caller's variable. `proxy`
+// ("host:port") is used only when given.
 // `headers` holds extra lines each ending in CR LF; the default lines and, for a POST with a body,
 // Content-Type and Content-Length are appended to this very variable. `body` is sent only by a POST.
 // `response_headers`, when given, receives the status line and header lines each ending in CR LF and

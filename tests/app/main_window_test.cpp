@@ -351,10 +351,12 @@ TEST_F(MainWindowTest, OnlineStartTakesOnlyCompleteAnswersAndEndsInTime)
         const char* what;
         Reply page;
         Reply logos;
-        bool page_counts;                           // the notice page came: shown, its brands stored
-        bool logos_come;                            // the online brands have their logos (none come
-                                                    // once the page has used up the time)
-        std::optional<std::chrono::milliseconds> close_at = std::nullopt; // the close box, after the start
+        // The notice page came: shown, its brands stored.
+        bool page_counts;
+        // The online brands have their logos (none come once the page has used up the time).
+        bool logos_come;
+        // The close box, this long into the start.
+        std::optional<std::chrono::milliseconds> close_at = std::nullopt;
     };
     const std::vector<Row> rows = {
         {"a 500 error page is the offline start", server_error, logo, false, true},
@@ -474,7 +476,8 @@ TEST(OnlineStartProcessTest, CloseBoxDuringAnOnlineStartEndsTheProcessWithinASec
             QTimer closer;
             QObject::connect(&closer, &QTimer::timeout, [&] {
                 for (QWidget* widget : QApplication::topLevelWidgets())
-                    if (auto* window = qobject_cast<runtime::MainDialog*>(widget); window && window->isVisible()) {
+                    if (auto* window = qobject_cast<runtime::MainDialog*>(widget);
+                        window && window->isVisible()) {
                         closer.stop();
                         QTimer::singleShot(500, window, [window, &monotonic_ns] {
                             std::fprintf(stderr, "closed at %lld\n", monotonic_ns());
@@ -486,7 +489,8 @@ TEST(OnlineStartProcessTest, CloseBoxDuringAnOnlineStartEndsTheProcessWithinASec
             // Should the window come back after all, this closes it again and says so.
             QTimer::singleShot(8000, [] {
                 for (QWidget* widget : QApplication::topLevelWidgets())
-                    if (auto* window = qobject_cast<runtime::MainDialog*>(widget); window && window->isVisible()) {
+                    if (auto* window = qobject_cast<runtime::MainDialog*>(widget);
+                        window && window->isVisible()) {
                         std::fprintf(stderr, "shown again\n");
                         window->close();
                     }

@@ -236,8 +236,7 @@ void LocalHttpServer::serve(int connection)
         send_all(connection, status_head(reply, length_line) + reply.body);
         break;
     case Behaviour::stall:
-        if (!send_all(connection,
-                      status_head(reply, length_line) + reply.body.substr(0, reply.stall_after)))
+        if (!send_all(connection, status_head(reply, length_line) + reply.body.substr(0, reply.stall_after)))
             return;
         [[fallthrough]];
     case Behaviour::silent:

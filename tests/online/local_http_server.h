@@ -1,8 +1,8 @@
 #pragma once
 // A small HTTP/1.1 server on 127.0.0.1 for the online tests and benchmarks. It records the bytes of
 // every request it receives and answers each path as told, including the faults a real vendor server
-// shows: silence, a slow drip, a body cut short or stalled, an endless body, a late answer. Each connection is
-// served by a thread of its own and closed after one answer.
+// shows: silence, a slow drip, a body cut short or stalled, an endless body, a late answer. Each connection
+// is served by a thread of its own and closed after one answer.
 
 #include <atomic>
 #include <chrono>
