@@ -295,7 +295,9 @@ TEST_F(MainWindowTest, OnlineStartShowsTheWindowDisabledWhileItWaits)
         }
     });
     look.start(10);
-    open(options);
+    m_program = std::make_unique<MainWindow>(current_settings_path(), std::move(options));
+    m_window = runtime::create_main_dialog(
+        main_window_form, [this](runtime::MainDialog& window) { m_program->on_window_created(window); });
     look.stop();
 
     EXPECT_TRUE(seen.visible);
