@@ -14,6 +14,7 @@
 
 #include <QFile>
 #include <QGuiApplication>
+#include <QTimer>
 #include <mutex>
 
 // The resource file lives in a static library and is linked in only when registered; Qt's macro must
@@ -26,6 +27,9 @@ static void register_resources()
 namespace vorsa::app {
 
 namespace {
+
+// How long an online start may keep the window unseen: past this the window is shown while it waits.
+constexpr std::chrono::milliseconds show_waiting_after{100};
 
 void ensure_resources()
 {
@@ -107,18 +111,41 @@ void MainWindow::on_window_created(runtime::MainDialog& window)
 
     show_title_picture(window);
 
-    // With a vendor server the rest of the start waits for the network, up to two time-outs when it is
-    // silent: the window shows at once with its title picture, and its inputs stay disabled under a
-    // busy cursor until the brands and lists are in.
+    // With a vendor server the rest of the start waits for the network, up to the start's time limit
+    // counted from here. A server that answers at once keeps nobody waiting, and the window appears
+    // once, complete, as in an offline start. One that keeps the start waiting longer gets the window
+    // shown with its title picture, its inputs disabled under a busy cursor until the brands and
+    // lists are in.
     const bool waits_for_network = !m_options.server_address.empty();
+    bool shown_waiting = false;
+    QTimer show_waiting;
     if (waits_for_network) {
-        window.show();
-        window.setEnabled(false);
-        QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+        show_waiting.setSingleShot(true);
+        QObject::connect(&show_waiting, &QTimer::timeout, &window, [&window, &shown_waiting] {
+            window.show();
+            window.setEnabled(false);
+            QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+            shown_waiting = true;
+        });
+        show_waiting.start(show_waiting_after);
     }
 
+    // The close box meanwhile ends the start: the transfers are aborted, and the rest of the start,
+    // which would read the spooler and write the settings file, is left out.
+    online::HttpStop stop;
+    const QMetaObject::Connection closing =
+        QObject::connect(&window, &QDialog::finished, &window, [&stop] { stop.stop(); });
+    online::HttpSettings http;
+    http.inactivity_timeout = m_options.online_inactivity_timeout;
+    http.deadline = std::chrono::steady_clock::now() + m_options.online_time_limit;
+    http.stop = &stop;
     online::OnlineBrands brands;
-    run_online_refresh(window, brands);
+    run_online_refresh(window, brands, http);
+    QObject::disconnect(closing);
+    if (stop.stopped()) {
+        if (shown_waiting) QGuiApplication::restoreOverrideCursor();
+        return;
+    }
 
     const runtime::Text ticked = runtime::read_setting(m_settings_path, section_print, key_ticked_brands);
     m_lists.load_remembered_values(m_options.printers ? m_options.printers
@@ -126,7 +153,8 @@ void MainWindow::on_window_created(runtime::MainDialog& window)
     m_lists.rebuild_history_menu({});
     m_lists.build_brand_lists(std::move(brands.brand_names), std::move(brands.brand_logos), ticked);
 
-    if (waits_for_network) {
+    show_waiting.stop();
+    if (shown_waiting) {
         QGuiApplication::restoreOverrideCursor();
         window.setEnabled(true);
     }
@@ -163,15 +191,18 @@ void MainWindow::show_title_picture(runtime::MainDialog& window)
         m_board->draw_picture(*title, 0, 0, preview_width, preview_height);
 }
 
-void MainWindow::run_online_refresh(runtime::MainDialog& window, online::OnlineBrands& brands)
+void MainWindow::run_online_refresh(runtime::MainDialog& window, online::OnlineBrands& brands,
+                                    const online::HttpSettings& http)
 {
     // A fetched notice page takes the preview's place until the first preview.
-    online::QtOnlineSources sources([this, &window](const runtime::Text& page) {
-        if (!m_options.notice_view) return;
-        m_board->set_visible(false);
-        m_notice_view = m_options.notice_view(&window, page);
-        if (!m_notice_view) m_board->set_visible(true);
-    });
+    online::QtOnlineSources sources(
+        [this, &window](const runtime::Text& page) {
+            if (!m_options.notice_view) return;
+            m_board->set_visible(false);
+            m_notice_view = m_options.notice_view(&window, page);
+            if (!m_notice_view) m_board->set_visible(true);
+        },
+        http);
     brands =
         online::online_refresh(sources, m_settings_path, m_options.server_address, online::builtin_logos());
 }

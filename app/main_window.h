@@ -5,6 +5,7 @@
 
 #include "app/lists.h"
 #include "app/startup.h"
+#include "online/qt/http_client.h"
 #include "online/refresh.h"
 #include "receipt/layout.h"
 #include "receipt/model.h"
@@ -15,6 +16,7 @@
 #include "runtime/widgets/window_controls.h"
 
 #include <QPointer>
+#include <chrono>
 #include <functional>
 #include <string>
 
@@ -45,6 +47,10 @@ struct StartOptions
     NoticeViewFactory notice_view;
     // The printer "开始打印" prints on; without one the print button does nothing.
     runtime::PrintDevice* printer = nullptr;
+    // The start waits for the vendor's server at most this long in all, counted from the window shown.
+    std::chrono::milliseconds online_time_limit = online::refresh_time_limit;
+    // A request to the server that moves no byte for this long is given up.
+    std::chrono::milliseconds online_inactivity_timeout = online::HttpSettings{}.inactivity_timeout;
 };
 
 // The window's controls, one object each, named as the program calls them.
@@ -91,8 +97,11 @@ public:
 
     // The window's creation handler: keeps the window, sets the icon, binds the controls, wires the
     // spin control, writes the date, wires the handlers, shows the title picture in the preview area,
-    // runs the online refresh and fills the lists from the settings file. With a vendor server the
-    // window is shown first and kept disabled, under a busy cursor, until the lists are filled.
+    // runs the online refresh and fills the lists from the settings file. With a vendor server that
+    // does not answer at once the window is shown while it waits and kept disabled, under a busy
+    // cursor, until the lists are filled; the refresh ends within StartOptions::online_time_limit.
+    // Closing the window meanwhile ends the start at once: the transfers are aborted and nothing more
+    // is read, built or written.
     void on_window_created(runtime::MainDialog& window);
 
     // "添加预览": stores the typed line (nothing without product or size, a message when the table is
@@ -121,7 +130,8 @@ public:
 private:
     void bind_controls(runtime::MainDialog& window);
     void show_title_picture(runtime::MainDialog& window);
-    void run_online_refresh(runtime::MainDialog& window, online::OnlineBrands& brands);
+    void run_online_refresh(runtime::MainDialog& window, online::OnlineBrands& brands,
+                            const online::HttpSettings& http);
 
     std::string m_settings_path;
     StartOptions m_options;

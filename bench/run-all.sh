@@ -2,7 +2,8 @@
 # Builds every benchmark in a Release tree and prints each table of bench/README.md, every figure next to
 # the baseline it is compared with, measured in the same run:
 #   QR encoder against libqrencode and qrcodegen, the preview build phase by phase, start-up against a
-#   bare Qt program, the online start-up with and without concurrent downloads, printing against lp.
+#   bare Qt program, the online start-up with and without concurrent downloads and against sick servers
+#   (offline start as baseline), printing against lp.
 # Usage: bench/run-all.sh [start-up runs, default 30]
 # Needs what scripts/install-deps.sh installs (valgrind for the QR instruction counts, cupsd for printing).
 set -euo pipefail
@@ -50,6 +51,8 @@ QT_QPA_PLATFORM=xcb xvfb-run -a -s "-screen 0 1024x768x24" "$build/bench/startup
 
 section "Online start-up: logos fetched side by side against one after another"
 "$build/bench/online_bench"
+section "Online start-up: time to a usable window against answering, refusing, silent and trickling servers"
+"$build/bench/online_bench" --usable-window
 
 section "Print button against lp handing the same PDF to the same queue"
 "$build/bench/print_bench" --benchmark_repetitions=15 --benchmark_enable_random_interleaving=true \

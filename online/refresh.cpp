@@ -38,11 +38,11 @@ OnlineBrands online_refresh(OnlineSources& sources, const std::string& settings_
     OnlineBrands result;
     if (online) result.notice_page = sources.fetch_page(server_address + Text(notice_page_path));
 
+    const bool page_came = !result.notice_page.empty();
     Text online_brand_text;
-    if (!result.notice_page.empty()) {
+    if (page_came) {
         sources.show_notice(result.notice_page);
         online_brand_text = "," + online_names_of(result.notice_page);
-        write_setting(settings_path, section_pingpai, key_online_brands, online_brand_text);
     } else {
         online_brand_text = read_setting(settings_path, section_pingpai, key_online_brands);
     }
@@ -56,12 +56,18 @@ OnlineBrands online_refresh(OnlineSources& sources, const std::string& settings_
     std::vector<Text> urls;
     for (std::size_t i = builtin_brand_count; i < result.brand_names.size(); ++i)
         urls.push_back(logo_url(server_address, result.brand_names[i]));
-    std::vector<Bytes> downloads =
-        online && !urls.empty() ? sources.fetch_all(urls) : std::vector<Bytes>(urls.size());
+    std::vector<Bytes> downloads = online && !urls.empty() && !sources.abandoned()
+                                       ? sources.fetch_all(urls)
+                                       : std::vector<Bytes>(urls.size());
     assert(downloads.size() == urls.size());
     downloads.resize(urls.size());
     for (const Bytes& download : downloads)
         result.brand_logos.push_back(download.empty() ? Bytes() : sources.convert_to_bmp(download));
+
+    // A start given up on the way leaves the settings file as it was.
+    if (sources.abandoned()) return {};
+    if (page_came)
+        write_setting(settings_path, section_pingpai, key_online_brands, online_brand_text);
     return result;
 }
 

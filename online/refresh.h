@@ -7,6 +7,7 @@
 #include "runtime/text/bytes.h"
 #include "runtime/text/text.h"
 
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -20,6 +21,12 @@ using runtime::TextList;
 Text builtin_brand_list();
 inline constexpr int builtin_brand_count = 5;
 
+// How long the start may wait for the vendor's server in all, page and logos together, counted from
+// the start of the wait; what has not come by then counts as not fetched. Half a second short of 20 s,
+// so that the rest of the start (settings, printer list, the window enabled and repainted) fits in the
+// 20 s as well.
+inline constexpr std::chrono::milliseconds refresh_time_limit{19500};
+
 // Paths on the vendor's server.
 inline constexpr std::string_view notice_page_path = "/tarnwick/plendor/xiaopiao.htm";
 inline constexpr std::string_view logo_folder_path = "/tarnwick/plendor/IMG/";
@@ -29,14 +36,17 @@ class OnlineSources
 {
 public:
     virtual ~OnlineSources() = default;
-    // The page's body as text (cut at its first zero byte); empty when nothing came.
+    // The page's body as text (cut at its first zero byte); empty unless a complete 2xx answer came.
     virtual Text fetch_page(const Text& url) = 0;
-    // The bodies of all URLs, in URL order; an entry is empty when its download failed.
+    // The bodies of all URLs, in URL order; an entry is empty unless a complete 2xx answer came.
     virtual std::vector<Bytes> fetch_all(const std::vector<Text>& urls) = 0;
     // The picture as a BMP file; empty when it cannot be decoded.
     virtual Bytes convert_to_bmp(const Bytes& picture) = 0;
     // Shows the fetched page where the preview will later appear.
     virtual void show_notice(const Text& page) = 0;
+    // True once the start has been given up on the way (its window closed): the refresh then ends
+    // without writing anything.
+    virtual bool abandoned() const { return false; }
 };
 
 struct OnlineBrands
@@ -55,7 +65,8 @@ Text logo_url(const Text& server_address, const Text& brand_name);
 // Runs the refresh. `server_address` is "http://host[:port]" without a trailing "/"; empty means the
 // program runs offline and nothing is requested. `builtin_logos` holds the five built-in logo
 // pictures (any format the codec reads). Writes "onlinepingpai" of section "pingpai" when the page came
-// and reads it when it did not.
+// (once the logos are in, and not at all when the start was abandoned) and reads it when it did not.
+// An abandoned start returns an empty result.
 OnlineBrands online_refresh(OnlineSources& sources, const std::string& settings_path,
                             const Text& server_address, const std::vector<Bytes>& builtin_logos);
 

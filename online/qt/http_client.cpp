@@ -11,9 +11,12 @@
 #include <QNetworkProxy>
 #include <QNetworkReply>
 #include <QNetworkRequest>
+#include <QTimer>
 #include <QUrl>
+#include <algorithm>
 #include <cassert>
 #include <functional>
+#include <limits>
 #include <memory>
 #include <utility>
 
@@ -153,10 +156,12 @@ public:
 
     bool done() const { return m_done; }
 
-    // The body, or empty when it outgrew the limit.
+    // The body of a complete 2xx answer; empty for anything else: an error status, a body broken off
+    // or cut short (Qt reports a Content-Length or chunk not reached as an error), a time-out, a body
+    // beyond the limit, or a transfer still running.
     Bytes body() const
     {
-        if (m_too_large) return {};
+        if (!m_complete) return {};
         return Bytes(m_body.begin(), m_body.end());
     }
 
@@ -196,6 +201,9 @@ private:
         if (m_done) return;
         read_available();
         m_done = true;
+        const int status = m_reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+        m_complete =
+            !m_too_large && m_reply->error() == QNetworkReply::NoError && status >= 200 && status < 300;
         m_on_done();
     }
 
@@ -206,6 +214,56 @@ private:
     QByteArray m_body;
     bool m_too_large = false;
     bool m_done = false;
+    bool m_complete = false;
+};
+
+// The bounds a wait for transfers keeps besides the transfers themselves: the settings' deadline and
+// stop. `wake` runs, from the event loop, when either is reached; over() tells that one has been.
+class WaitBound
+{
+public:
+    WaitBound(const HttpSettings& settings, const std::function<void()>& wake) : m_stop(settings.stop)
+    {
+        if (m_stop) {
+            m_over = m_stop->stopped();
+            m_stop_key = m_stop->on_stop([this, wake] {
+                m_over = true;
+                wake();
+            });
+        }
+        if (settings.deadline && !m_over) {
+            using namespace std::chrono;
+            const auto left = ceil<milliseconds>(*settings.deadline - steady_clock::now());
+            if (left <= milliseconds::zero()) {
+                m_over = true;
+                return;
+            }
+            // A coarse timer may fire 5% late, a second on a 20 s bound.
+            m_deadline.setTimerType(Qt::PreciseTimer);
+            m_deadline.setSingleShot(true);
+            QObject::connect(&m_deadline, &QTimer::timeout, &m_deadline, [this, wake] {
+                m_over = true;
+                wake();
+            });
+            m_deadline.start(std::min(left, milliseconds(std::numeric_limits<int>::max())));
+        }
+    }
+
+    WaitBound(const WaitBound&) = delete;
+    WaitBound& operator=(const WaitBound&) = delete;
+
+    ~WaitBound()
+    {
+        if (m_stop) m_stop->withdraw(m_stop_key);
+    }
+
+    bool over() const { return m_over; }
+
+private:
+    HttpStop* m_stop;
+    int m_stop_key = 0;
+    QTimer m_deadline;
+    bool m_over = false;
 };
 
 // Settles and completes the caller's method and headers and plans the request; nothing when the URL
@@ -225,6 +283,27 @@ std::optional<RequestPlan> plan_request(const Text& url, Text& method, const std
 
 } // namespace
 
+void HttpStop::stop()
+{
+    if (m_stopped) return;
+    m_stopped = true;
+    // A wake may withdraw itself or others while it runs.
+    const auto wakes = m_wakes;
+    for (const auto& [key, wake] : wakes)
+        if (m_wakes.count(key)) wake();
+}
+
+int HttpStop::on_stop(std::function<void()> wake)
+{
+    m_wakes.emplace(++m_next_key, std::move(wake));
+    return m_next_key;
+}
+
+void HttpStop::withdraw(int key)
+{
+    m_wakes.erase(key);
+}
+
 Bytes http_request_bytes(const Text& url, Text& method, const std::optional<Text>& proxy, Text& headers,
                          const Text& body, Text* response_headers, const HttpSettings& settings)
 {
@@ -235,9 +314,15 @@ Bytes http_request_bytes(const Text& url, Text& method, const std::optional<Text
     // The local loop handles every event of the thread while the transfer runs: the window repaints
     // and takes input, and any handler may run meanwhile.
     QEventLoop loop;
+    const WaitBound bound(settings, [&loop] { loop.quit(); });
+    if (bound.over()) {
+        if (response_headers) *response_headers = blank_text(response_header_capacity);
+        return {};
+    }
     Transfer transfer(*plan, settings, [&loop] { loop.quit(); });
     if (!transfer.done()) loop.exec();
-    // When the application quits during the transfer the loop ends early; what came so far is kept.
+    // The loop also ends at the deadline, at a stop and when the application quits: an unfinished
+    // transfer gives nothing and is aborted as it goes.
     if (response_headers) *response_headers = transfer.raw_response_headers();
     return transfer.body();
 }
@@ -266,8 +351,9 @@ std::vector<Bytes> http_fetch_all(const std::vector<Text>& urls, const HttpSetti
         progressed = true;
         loop.quit();
     };
+    const WaitBound bound(settings, [&loop] { loop.quit(); });
 
-    while (settled < urls.size()) {
+    while (settled < urls.size() && !bound.over()) {
         while (running < settings.max_parallel && next < urls.size()) {
             const std::size_t i = next++;
             Text method;
@@ -283,9 +369,9 @@ std::vector<Bytes> http_fetch_all(const std::vector<Text>& urls, const HttpSetti
         if (running == 0) continue;
         progressed = false;
         loop.exec();
-        // The loop ended without a finished transfer: the application is quitting. Stop here and keep
-        // what has come so far.
-        if (!progressed) break;
+        // The deadline or a stop ends the batch; so does the application quitting, which ends the loop
+        // without a finished transfer. What has completed so far is kept.
+        if (bound.over() || !progressed) break;
     }
 
     std::vector<Bytes> results(urls.size());

@@ -4,14 +4,18 @@
 // empty result; nothing is shown and nothing throws. Needs a QCoreApplication on the calling thread.
 //
 // Every request carries the user agent of online/url.h, completes the caller's header text with the
-// default lines (see complete_request_headers), bypasses every cache, follows redirects as Qt does by
-// default and never looks at the status: the body of an error page is returned like any other.
+// default lines (see complete_request_headers), bypasses every cache and follows redirects as Qt does
+// by default. Only a complete answer with a 2xx status gives a body: an error page, a transfer broken
+// or cut short (a Content-Length or chunk not reached, a time-out) and anything stopped on the way give
+// the empty result, so that no caller ever takes half a page or a server's error page for the resource.
 
 #include "runtime/text/bytes.h"
 #include "runtime/text/text.h"
 
 #include <chrono>
 #include <cstddef>
+#include <functional>
+#include <map>
 #include <optional>
 #include <vector>
 
@@ -20,10 +24,39 @@ namespace vorsa::online {
 using runtime::Bytes;
 using runtime::Text;
 
+// Ends requests from outside while they wait, for example when the window they were made for is
+// closed. Lives on the thread that makes the requests and outlives them.
+class HttpStop
+{
+public:
+    HttpStop() = default;
+    HttpStop(const HttpStop&) = delete;
+    HttpStop& operator=(const HttpStop&) = delete;
+
+    // Every request running under this stop is given up now (its connection closed, its result
+    // empty); later ones make no connection at all.
+    void stop();
+    bool stopped() const { return m_stopped; }
+
+    // For the client: `wake` runs once when stop() is called, until withdraw(the returned key).
+    int on_stop(std::function<void()> wake);
+    void withdraw(int key);
+
+private:
+    bool m_stopped = false;
+    int m_next_key = 0;
+    std::map<int, std::function<void()>> m_wakes;
+};
+
 struct HttpSettings
 {
     // A request that moves no byte for this long (connecting, sending or receiving) is given up.
     std::chrono::milliseconds inactivity_timeout{18000};
+    // When set, every request ends by this moment at the latest, however the server behaves: one that
+    // has not completed by then is given up, and one that would start later makes no connection.
+    std::optional<std::chrono::steady_clock::time_point> deadline;
+    // When set, stopping it ends the requests made with these settings (see HttpStop).
+    HttpStop* stop = nullptr;
     // A body growing beyond this many bytes is cut off and counts as failed, so that a broken or
     // hostile server cannot exhaust memory.
     std::size_t max_body_bytes = 16 * 1024 * 1024;
@@ -35,13 +68,15 @@ struct HttpSettings
 // its terminating zero, is delivered as this many blanks.
 inline constexpr int response_header_capacity = 1024;
 
-// Requests `url` ("http://" optional) and returns every byte of the body received, in order; a partial
-// transfer returns what came. `method` is settled first (settle_method): anything but "POST" in any
-// case is set to "GET" in the caller's variable. `proxy` ("host:port") is used only when given.
+// Requests `url` ("http://" optional) and returns the body of a complete 2xx answer, every byte in
+// order; anything else returns the empty result (see above). `method` is settled first
+// (settle_method): anything but "POST" in any case is set to "GET" in the caller's variable. `proxy`
+// ("host:port") is used only when given.
 // `headers` holds extra lines each ending in CR LF; the default lines and, for a POST with a body,
 // Content-Type and Content-Length are appended to this very variable. `body` is sent only by a POST.
 // `response_headers`, when given, receives the status line and header lines each ending in CR LF and
-// a final CR LF, or response_header_capacity blanks when nothing came or the block does not fit.
+// a final CR LF (also for an error status or a broken body), or response_header_capacity blanks when
+// no status line came or the block does not fit.
 // A URL without a host, or with a port outside 1..65535, makes no request: the result is empty and
 // only the method is settled. Bytes a request line cannot carry (GBK, blanks, controls, "#") are sent
 // percent-escaped; Qt sends escapes of unreserved characters ("%2D") as the characters themselves.
@@ -54,8 +89,9 @@ Text http_request_text(const Text& url, Text& method, const std::optional<Text>&
                        const Text& body, Text* response_headers = nullptr, const HttpSettings& settings = {});
 
 // GETs every URL (no proxy, no extra headers) with up to settings.max_parallel requests in flight at
-// once, and returns the bodies in URL order, each empty when its request failed. A server that does not
-// answer costs one inactivity time-out per max_parallel URLs rather than one per URL.
+// once, and returns the bodies in URL order, each empty when its request did not give a complete 2xx
+// answer. A server that does not answer costs one inactivity time-out per max_parallel URLs rather than
+// one per URL; settings.deadline and settings.stop end the whole batch.
 std::vector<Bytes> http_fetch_all(const std::vector<Text>& urls, const HttpSettings& settings = {});
 
 } // namespace vorsa::online

@@ -42,6 +42,11 @@ void QtOnlineSources::show_notice(const Text& page)
     if (m_show_notice) m_show_notice(page);
 }
 
+bool QtOnlineSources::abandoned() const
+{
+    return m_settings.stop && m_settings.stop->stopped();
+}
+
 std::vector<Bytes> builtin_logos()
 {
     static std::once_flag registered;

@@ -14,13 +14,16 @@ class QtOnlineSources : public OnlineSources
 {
 public:
     // `show_notice` puts the fetched page where the preview will appear (the window hides the preview
-    // box and creates the web view); it may be empty.
+    // box and creates the web view); it may be empty. Every request uses `settings`, its deadline and
+    // stop included.
     explicit QtOnlineSources(std::function<void(const Text& page)> show_notice, HttpSettings settings = {});
 
     Text fetch_page(const Text& url) override;
     std::vector<Bytes> fetch_all(const std::vector<Text>& urls) override;
     Bytes convert_to_bmp(const Bytes& picture) override;
     void show_notice(const Text& page) override;
+    // Abandoned once the settings' stop has been stopped.
+    bool abandoned() const override;
 
 private:
     std::function<void(const Text&)> m_show_notice;

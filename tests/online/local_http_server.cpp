@@ -235,6 +235,10 @@ void LocalHttpServer::serve(int connection)
     case Behaviour::answer:
         send_all(connection, status_head(reply, length_line) + reply.body);
         break;
+    case Behaviour::stall:
+        if (!send_all(connection, status_head(reply, length_line) + reply.body.substr(0, reply.stall_after)))
+            return;
+        [[fallthrough]];
     case Behaviour::silent:
         // Until the client gives up or the server stops.
         for (;;) {

@@ -1,8 +1,8 @@
 #pragma once
 // A small HTTP/1.1 server on 127.0.0.1 for the online tests and benchmarks. It records the bytes of
 // every request it receives and answers each path as told, including the faults a real vendor server
-// shows: silence, a slow drip, a body cut short, an endless body, a late answer. Each connection is
-// served by a thread of its own and closed after one answer.
+// shows: silence, a slow drip, a body cut short or stalled, an endless body, a late answer. Each connection
+// is served by a thread of its own and closed after one answer.
 
 #include <atomic>
 #include <chrono>
@@ -22,6 +22,7 @@ enum class Behaviour
     silent,   // reads the request and never answers
     drip,     // announces the body, then sends it one byte per `drip_interval`
     truncate, // announces more body than it sends, then closes
+    stall,    // announces the body, sends its first `stall_after` bytes, then falls silent
     endless,  // chunked body of `endless_bytes` bytes, stopping when the client goes away
 };
 
@@ -35,6 +36,7 @@ struct Reply
     std::chrono::milliseconds delay{0};
     std::chrono::milliseconds drip_interval{20};
     std::size_t endless_bytes = 0;
+    std::size_t stall_after = 0;
 };
 
 Reply not_found_reply();
