@@ -1,10 +1,13 @@
+#include "online/qt/picture_convert.h"
 #include "online/qt/qt_sources.h"
 #include "runtime/gbk.h"
 #include "runtime/picture.h"
 #include "runtime/settings.h"
 #include "tests/online/local_http_server.h"
 
+#include <QBuffer>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QImage>
 #include <filesystem>
 #include <gtest/gtest.h>
@@ -56,6 +59,40 @@ TEST(BuiltinLogosTest, AreFiveGifsOf200By120)
         image.loadFromData(logo.data(), static_cast<int>(logo.size()));
         EXPECT_EQ(image.size(), QSize(200, 120));
     }
+}
+
+// The built-in logos' BMPs ship with the program; they must be exactly what the converter makes of
+// the GIFs (a GIF redrawn without its BMP made again would otherwise show the old logo), and the
+// refresh's conversion of a built-in logo must hand out that stored BMP.
+TEST(BuiltinLogosTest, StoredConversionsAreWhatTheConverterMakes)
+{
+    const std::vector<Bytes> logos = builtin_logos();
+    ASSERT_EQ(logos.size(), 5u);
+    QtOnlineSources sources(nullptr);
+    for (std::size_t i = 0; i < logos.size(); ++i) {
+        SCOPED_TRACE(i + 1);
+        QFile stored(QStringLiteral(":/logos/builtin_%1.bmp").arg(i + 1));
+        ASSERT_TRUE(stored.open(QIODevice::ReadOnly));
+        const QByteArray bmp = stored.readAll();
+        const Bytes converted = convert_picture(logos[i], static_cast<int>(PictureFormat::bmp));
+        ASSERT_FALSE(converted.empty());
+        EXPECT_EQ(Bytes(bmp.begin(), bmp.end()), converted);
+        EXPECT_EQ(sources.convert_to_bmp(logos[i]), converted);
+    }
+    // Any other picture is converted as it comes.
+    const Bytes changed_gif = [&] {
+        QImage image;
+        image.loadFromData(logos[0].data(), static_cast<int>(logos[0].size()));
+        image.setPixelColor(0, 0, Qt::red);
+        QByteArray png;
+        QBuffer buffer(&png);
+        buffer.open(QIODevice::WriteOnly);
+        image.save(&buffer, "PNG");
+        return convert_picture(Bytes(png.begin(), png.end()), static_cast<int>(PictureFormat::gif));
+    }();
+    ASSERT_FALSE(changed_gif.empty());
+    EXPECT_EQ(sources.convert_to_bmp(changed_gif),
+              convert_picture(changed_gif, static_cast<int>(PictureFormat::bmp)));
 }
 
 TEST_F(QtSourcesTest, RefreshesFromALiveServer)
