@@ -7,6 +7,9 @@
 #include "runtime/qt/qt_interaction.h"
 #include "runtime/qt/qt_platform.h"
 
+#include <future>
+#include <utility>
+
 #if VORSA_NOTICE_VIEW
 #include "runtime/qt/web_view.h"
 
@@ -15,9 +18,42 @@
 
 namespace vorsa::app {
 
+namespace {
+
+// The spooler's printer list, asked for on a thread of its own as the program starts: the answer is
+// mostly waiting for the spooler, which then overlaps with making the application and the window. The
+// window takes the list where it always did (filling the remembered lists, before the user can act),
+// waiting for the rest of the answer there if need be.
+class EarlyPrinterList
+{
+public:
+    EarlyPrinterList()
+        : m_listing(std::async(std::launch::async, [] {
+              runtime::TextList names;
+              const int count = runtime::list_printers(names);
+              return std::pair{count, std::move(names)};
+          }))
+    {
+    }
+
+    int take(runtime::TextList& names)
+    {
+        if (!m_listing.valid()) return runtime::list_printers(names);
+        auto [count, listed] = m_listing.get();
+        if (count > 0) names = std::move(listed);
+        return count;
+    }
+
+private:
+    std::future<std::pair<int, runtime::TextList>> m_listing;
+};
+
+} // namespace
+
 int program_main(int argc, char* argv[], const std::function<void(QApplication&)>& application_made)
 {
     runtime::install_out_of_memory_handler();
+    EarlyPrinterList printers;
 #if VORSA_NOTICE_VIEW
     runtime::prepare_web_views();
 #endif
@@ -29,7 +65,7 @@ int program_main(int argc, char* argv[], const std::function<void(QApplication&)
     runtime::Printer printer;
     StartOptions options;
     options.server_address = online::vendor_server_address();
-    options.printers = runtime::list_printers;
+    options.printers = [&printers](runtime::TextList& names) { return printers.take(names); };
     options.printer = &printer;
 #if VORSA_NOTICE_VIEW
     // The notice page's view: its widget becomes a child of the window and goes with it.
