@@ -11,9 +11,7 @@
 #include <utility>
 
 #if VORSA_NOTICE_VIEW
-#include "runtime/qt/web_view.h"
-
-#include <QWebEngineView>
+#include "runtime/qt/notice_view_module.h"
 #endif
 
 namespace vorsa::app {
@@ -54,9 +52,6 @@ int program_main(int argc, char* argv[], const std::function<void(QApplication&)
 {
     runtime::install_out_of_memory_handler();
     EarlyPrinterList printers;
-#if VORSA_NOTICE_VIEW
-    runtime::prepare_web_views();
-#endif
     QApplication application(argc, argv);
     if (application_made) application_made(application);
     runtime::install_qt_platform();
@@ -68,14 +63,13 @@ int program_main(int argc, char* argv[], const std::function<void(QApplication&)
     options.printers = [&printers](runtime::TextList& names) { return printers.take(names); };
     options.printer = &printer;
 #if VORSA_NOTICE_VIEW
-    // The notice page's view: its widget becomes a child of the window and goes with it.
-    runtime::WebView web_view;
-    options.notice_view = [&web_view](QWidget* parent, const runtime::Text& page) -> runtime::Control* {
-        if (!web_view.create_web_view(parent, "about:blank", preview_left, preview_top, preview_width,
-                                      preview_height))
-            return nullptr;
-        web_view.write_web_document(page);
-        return &web_view;
+    // The notice page's view, from its module once a page has arrived; its widget becomes a child of the
+    // window and goes with it.
+    std::unique_ptr<runtime::Control> notice_view;
+    options.notice_view = [&notice_view](QWidget* parent, const runtime::Text& page) -> runtime::Control* {
+        notice_view =
+            runtime::load_notice_view(parent, page, preview_left, preview_top, preview_width, preview_height);
+        return notice_view.get();
     };
 #endif
     return start_program(options);
