@@ -6,9 +6,9 @@
 // memory the kernel reports for the child. Every run starts in the same empty directory, so the program
 // starts as for the first time.
 //
-// Usage: startup_bench [runs, default 30] [program...]; the platform comes from QT_QPA_PLATFORM
+// Usage: startup_bench [runs, default 30] [[name=]program...]; the platform comes from QT_QPA_PLATFORM
 // (offscreen, or xcb under xvfb-run). Programs given here replace this build's startup_program, each
-// with a column of its own: the program of a build with a vendor server, or earlier builds to compare.
+// with a row of its own: the program of a build with a vendor server, or earlier builds to compare.
 
 #include <algorithm>
 #include <cerrno>
@@ -118,10 +118,22 @@ int main(int argc, char* argv[])
         std::string name;
         std::string path;
     };
-    std::vector<Program> programs = {{"form only (anchor)", VORSA_STARTUP_FORM}, {"bare dialog", VORSA_STARTUP_BARE}};
+    std::vector<Program> programs = {{"form only (anchor)", VORSA_STARTUP_FORM},
+                                     {"bare dialog", VORSA_STARTUP_BARE}};
     if (argc > 2) {
-        for (int i = 2; i < argc; ++i)
-            programs.push_back({argv[i], argv[i]});
+        for (int i = 2; i < argc; ++i) {
+            // "name=path", or a path that names itself; the path made absolute, as the runs start elsewhere.
+            const std::string given = argv[i];
+            const std::size_t equals = given.find('=');
+            const std::string path = equals == std::string::npos ? given : given.substr(equals + 1);
+            char* absolute = realpath(path.c_str(), nullptr);
+            if (!absolute) {
+                std::fprintf(stderr, "no program %s\n", path.c_str());
+                return 1;
+            }
+            programs.push_back({equals == std::string::npos ? given : given.substr(0, equals), absolute});
+            std::free(absolute);
+        }
     } else {
         programs.push_back({"vorsa-receipt", VORSA_STARTUP_PROGRAM});
     }
@@ -150,7 +162,8 @@ int main(int argc, char* argv[])
     std::printf("%d runs each, platform %s; medians (minimum of the time to idle in brackets), ratios to the "
                 "form-only program\n\n",
                 runs, platform ? platform : "(default)");
-    std::printf("| | window shown, queue idle | process exit | CPU time | peak memory |\n|---|---|---|---|---|\n");
+    std::printf("| | window shown, queue idle | process exit | CPU time | peak memory |\n");
+    std::printf("|---|---|---|---|---|\n");
     for (std::size_t p = 0; p < count; ++p) {
         const Summary& s = summary[p];
         std::printf("| %s | %.1f ms (%.1f) %.2fx | %.1f ms %.2fx | %.1f ms %.2fx | %.1f MB %.2fx |\n",

@@ -1,9 +1,10 @@
 #pragma once
-// Ends a start-up measurement: when the first dialog's window has been exposed on the screen and the
+// Ends a start-up measurement: when the first dialog's window has been exposed on the screen, is enabled
+// (a program with a vendor server shows its window disabled while it waits for the server) and the
 // event queue has run dry of the work posted until then and posted by that work (an event of low
-// priority posted at the exposure is delivered only after every event of normal priority in the queue,
-// including those posted while they run), prints the milliseconds since the driver started the process
-// (VORSA_BENCH_T0, CLOCK_MONOTONIC nanoseconds) and closes the dialog, which ends the program.
+// priority is delivered only after every event of normal priority in the queue, including those posted
+// while they run), prints the milliseconds since the driver started the process (VORSA_BENCH_T0,
+// CLOCK_MONOTONIC nanoseconds) and closes the dialog, which ends the program.
 
 #include <QApplication>
 #include <QDialog>
@@ -23,6 +24,12 @@ public:
 
     bool eventFilter(QObject* watched, QEvent* event) override
     {
+        if (m_waits_for_enabled && event->type() == QEvent::EnabledChange && m_dialog && watched == m_dialog &&
+            m_dialog->isEnabled()) {
+            m_waits_for_enabled = false;
+            QCoreApplication::postEvent(this, new QEvent(idle_event), Qt::LowEventPriority);
+            return false;
+        }
         // Exposure reaches the dialog's native window (a QWindow), never the dialog widget itself.
         if (m_exposed || event->type() != QEvent::Expose || !watched->isWindowType()) return false;
         auto* window = static_cast<QWindow*>(watched);
@@ -41,6 +48,10 @@ protected:
     bool event(QEvent* event) override
     {
         if (event->type() != idle_event) return QObject::event(event);
+        if (m_dialog && !m_dialog->isEnabled()) {
+            m_waits_for_enabled = true;
+            return true;
+        }
         timespec now{};
         clock_gettime(CLOCK_MONOTONIC, &now);
         const char* start = std::getenv("VORSA_BENCH_T0");
@@ -54,6 +65,7 @@ protected:
 
 private:
     bool m_exposed = false;
+    bool m_waits_for_enabled = false;
     QPointer<QDialog> m_dialog;
 };
 
