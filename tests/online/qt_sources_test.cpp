@@ -9,6 +9,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QImage>
+#include <algorithm>
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <random>
@@ -61,9 +62,17 @@ TEST(BuiltinLogosTest, AreFiveGifsOf200By120)
     }
 }
 
-// The built-in logos' BMPs ship with the program; they must be exactly what the converter makes of
-// the GIFs (a GIF redrawn without its BMP made again would otherwise show the old logo), and the
-// refresh's conversion of a built-in logo must hand out that stored BMP.
+// The BMP with its resolution fields (pixels per metre, which Qt's writer takes from the converting
+// process's screen and no reader of ours looks at) set to 0.
+Bytes without_resolution(Bytes bmp)
+{
+    if (bmp.size() >= 46) std::fill(bmp.begin() + 38, bmp.begin() + 46, 0);
+    return bmp;
+}
+
+// The built-in logos' BMPs ship with the program; they must be what the converter makes of the GIFs (a
+// GIF redrawn without its BMP made again would otherwise show the old logo), and the refresh's
+// conversion of a built-in logo must hand out that stored BMP.
 TEST(BuiltinLogosTest, StoredConversionsAreWhatTheConverterMakes)
 {
     const std::vector<Bytes> logos = builtin_logos();
@@ -71,13 +80,14 @@ TEST(BuiltinLogosTest, StoredConversionsAreWhatTheConverterMakes)
     QtOnlineSources sources(nullptr);
     for (std::size_t i = 0; i < logos.size(); ++i) {
         SCOPED_TRACE(i + 1);
-        QFile stored(QStringLiteral(":/logos/builtin_%1.bmp").arg(i + 1));
-        ASSERT_TRUE(stored.open(QIODevice::ReadOnly));
-        const QByteArray bmp = stored.readAll();
+        QFile stored_file(QStringLiteral(":/logos/builtin_%1.bmp").arg(i + 1));
+        ASSERT_TRUE(stored_file.open(QIODevice::ReadOnly));
+        const QByteArray data = stored_file.readAll();
+        const Bytes stored(data.begin(), data.end());
         const Bytes converted = convert_picture(logos[i], static_cast<int>(PictureFormat::bmp));
         ASSERT_FALSE(converted.empty());
-        EXPECT_EQ(Bytes(bmp.begin(), bmp.end()), converted);
-        EXPECT_EQ(sources.convert_to_bmp(logos[i]), converted);
+        EXPECT_EQ(without_resolution(stored), without_resolution(converted));
+        EXPECT_EQ(sources.convert_to_bmp(logos[i]), stored);
     }
     // Any other picture is converted as it comes.
     const Bytes changed_gif = [&] {
