@@ -7,26 +7,57 @@
 #include "runtime/widgets/qt_interaction.h"
 #include "runtime/qt/qt_platform.h"
 
-#if VORSA_NOTICE_VIEW
-#include "runtime/web/web_view.h"
+#include <future>
+#include <utility>
 
-#include <QWebEngineView>
+#if VORSA_NOTICE_VIEW
+#include "runtime/web/notice_view_module.h"
 #endif
 
 namespace vorsa::app {
 
+namespace {
+
+// The spooler's printer list, asked for on a thread of its own as the program starts: the answer is
+// mostly waiting for the spooler, which then overlaps with making the application and the window. The
+// window takes the list where it always did (filling the remembered lists, before the user can act),
+// waiting for the rest of the answer there if need be.
+class EarlyPrinterList
+{
+public:
+    EarlyPrinterList()
+        : m_listing(std::async(std::launch::async, [] {
+              runtime::TextList names;
+              const int count = runtime::list_printers(names);
+              return std::pair{count, std::move(names)};
+          }))
+    {
+    }
+
+    int take(runtime::TextList& names)
+    {
+        if (!m_listing.valid()) return runtime::list_printers(names);
+        auto [count, listed] = m_listing.get();
+        if (count > 0) names = std::move(listed);
+        return count;
+    }
+
+private:
+    std::future<std::pair<int, runtime::TextList>> m_listing;
+};
+
+} // namespace
+
 int program_main(int argc, char* argv[], const std::function<void(QApplication&)>& application_made)
 {
     runtime::install_out_of_memory_handler();
-#if VORSA_NOTICE_VIEW
-    runtime::prepare_web_views();
-#endif
     // Qt would take native Wayland wherever its plug-in is installed, with a title bar of its own that
     // maximises the fixed-size window; X11 comes first unless the user chose a platform.
     const std::string platform = runtime::preferred_qt_platform(
         qgetenv("QT_QPA_PLATFORM").toStdString(), qgetenv("DISPLAY").toStdString(),
         std::span<char* const>(argv, static_cast<std::size_t>(argc)));
     if (!platform.empty()) qputenv("QT_QPA_PLATFORM", QByteArray::fromStdString(platform));
+    EarlyPrinterList printers;
     QApplication application(argc, argv);
     if (application_made) application_made(application);
     runtime::install_qt_platform();
@@ -35,17 +66,16 @@ int program_main(int argc, char* argv[], const std::function<void(QApplication&)
     runtime::Printer printer;
     StartOptions options;
     options.server_address = online::vendor_server_address();
-    options.printers = runtime::list_printers;
+    options.printers = [&printers](runtime::TextList& names) { return printers.take(names); };
     options.printer = &printer;
 #if VORSA_NOTICE_VIEW
-    // The notice page's view: its widget becomes a child of the window and goes with it.
-    runtime::WebView web_view;
-    options.notice_view = [&web_view](QWidget* parent, const runtime::Text& page) -> runtime::Control* {
-        if (!web_view.create_web_view(parent, "about:blank", preview_left, preview_top, preview_width,
-                                      preview_height))
-            return nullptr;
-        web_view.write_web_document(page);
-        return &web_view;
+    // The notice page's view, from its module once a page has arrived; its widget becomes a child of the
+    // window and goes with it.
+    std::unique_ptr<runtime::Control> notice_view;
+    options.notice_view = [&notice_view](QWidget* parent, const runtime::Text& page) -> runtime::Control* {
+        notice_view =
+            runtime::load_notice_view(parent, page, preview_left, preview_top, preview_width, preview_height);
+        return notice_view.get();
     };
 #endif
     return start_program(options);

@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Builds every benchmark in a Release tree and prints each table of bench/README.md, every figure next to
 # the baseline it is compared with, measured in the same run:
-#   QR encoder against libqrencode and qrcodegen, the preview build phase by phase, start-up against a
-#   bare Qt program, the online start-up with and without concurrent downloads and against sick servers
-#   (offline start as baseline), printing against lp.
+#   QR encoder against libqrencode and qrcodegen, the preview build phase by phase, start-up against the
+#   form-only Qt program and a bare one (offline, and built with a vendor server that answers or is down),
+#   the online start-up with and without concurrent downloads and against sick servers (offline start as
+#   baseline), printing against lp.
 # Usage: bench/run-all.sh [start-up runs, default 30]
 # Needs what scripts/install-deps.sh installs (valgrind for the QR instruction counts, cupsd for printing).
 set -euo pipefail
@@ -44,10 +45,33 @@ medians <"$build/preview.txt" | awk '
         printf "| whole build | %.1f us | | %.1f us | |\n", time["whole_build/0"], time["whole_build/5"]
     }'
 
-section "Start-up offline against a bare Qt Widgets program (offscreen platform)"
+section "Start-up offline against the form-only program and a bare dialog (offscreen platform)"
 "$build/bench/startup_bench" "$startup_runs"
-section "Start-up offline against a bare Qt Widgets program (X11 under Xvfb)"
+section "Start-up offline against the form-only program and a bare dialog (X11 under Xvfb)"
 QT_QPA_PLATFORM=xcb xvfb-run -a -s "-screen 0 1024x768x24" "$build/bench/startup_bench" "$startup_runs"
+
+# A build with a vendor server on 127.0.0.1:$vendor_port: the demo site answering, then nothing listening.
+vendor_port=39181
+online_build=build-bench-online
+cmake -S . -B "$online_build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DVORSA_BUILD_BENCH=ON -DVORSA_BUILD_TESTS=OFF \
+    -DVORSA_VENDOR_SERVER=http://127.0.0.1:$vendor_port >/dev/null
+cmake --build "$online_build" -j "$(nproc)" --target startup_program
+python3 -m http.server --directory resources/demo-site "$vendor_port" --bind 127.0.0.1 >/dev/null 2>&1 &
+vendor=$!
+for _ in $(seq 50); do curl -s -o /dev/null "http://127.0.0.1:$vendor_port/" && break; sleep 0.1; done
+for platform in offscreen xcb; do
+    section "Start-up with a vendor server answering ($platform)"
+    QT_QPA_PLATFORM=$platform QTWEBENGINE_DISABLE_SANDBOX=1 xvfb-run -a -s "-screen 0 1024x768x24" \
+        "$build/bench/startup_bench" "$startup_runs" "offline=$build/app/startup_program" \
+        "server answering=$online_build/app/startup_program"
+done
+kill "$vendor"
+wait "$vendor" 2>/dev/null || true
+for platform in offscreen xcb; do
+    section "Start-up with a vendor server down ($platform)"
+    QT_QPA_PLATFORM=$platform xvfb-run -a -s "-screen 0 1024x768x24" "$build/bench/startup_bench" "$startup_runs" \
+        "offline=$build/app/startup_program" "server down=$online_build/app/startup_program"
+done
 
 section "Online start-up: logos fetched side by side against one after another"
 "$build/bench/online_bench"

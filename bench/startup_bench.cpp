@@ -1,11 +1,14 @@
-// Start-up of the program against a bare Qt Widgets program showing one empty dialog, in the same run:
-// each is started alternately, from process start to its dialog exposed with an idle event queue
-// (measured by the probe inside) and to process exit (measured here), with the peak resident memory
-// the kernel reports for the child. Every run starts in the same empty directory, so the program starts
-// as for the first time, offline.
+// Start-up of the program against two Qt Widgets programs, in the same run: the form-only program (the
+// least Qt program that shows the same window: its form with the same texts and fonts, and the title
+// picture; see startup_form.cpp), which is the anchor, and a bare program showing one empty dialog. They
+// are started in turn, each round in another order, from process start to the dialog exposed with an idle
+// event queue (measured by the probe inside) and to process exit (measured here), with the peak resident
+// memory the kernel reports for the child. Every run starts in the same empty directory, so the program
+// starts as for the first time.
 //
-// Usage: startup_bench [runs, default 30]; the platform comes from QT_QPA_PLATFORM (offscreen, or xcb
-// under xvfb-run).
+// Usage: startup_bench [runs, default 30] [[name=]program...]; the platform comes from QT_QPA_PLATFORM
+// (offscreen, or xcb under xvfb-run). Programs given here replace this build's startup_program, each
+// with a row of its own: the program of a build with a vendor server, or earlier builds to compare.
 
 #include <algorithm>
 #include <cerrno>
@@ -23,6 +26,7 @@ namespace {
 struct Sample {
     double to_idle_ms = 0;
     double to_exit_ms = 0;
+    double cpu_ms = 0;
     long peak_kb = 0;
 };
 
@@ -66,6 +70,8 @@ bool run(const char* program, const std::string& directory, Sample& sample)
     sample.to_exit_ms = (monotonic_ns() - started) / 1e6;
     sample.to_idle_ms = std::atof(text.c_str());
     sample.peak_kb = usage.ru_maxrss;
+    sample.cpu_ms = (usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1e3 +
+                    (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e3;
     return WIFEXITED(status) && WEXITSTATUS(status) == 0 && sample.to_idle_ms > 0;
 }
 
@@ -77,23 +83,26 @@ Value median(std::vector<Value> values)
 }
 
 struct Summary {
-    double to_idle_ms;
-    double to_idle_min_ms;
-    double to_exit_ms;
-    long peak_kb;
+    double to_idle_ms = 0;
+    double to_idle_min_ms = 0;
+    double to_exit_ms = 0;
+    double cpu_ms = 0;
+    long peak_kb = 0;
 };
 
 Summary summarise(const std::vector<Sample>& samples)
 {
     std::vector<double> idle;
     std::vector<double> exit;
+    std::vector<double> cpu;
     std::vector<long> peak;
     for (const Sample& s : samples) {
         idle.push_back(s.to_idle_ms);
         exit.push_back(s.to_exit_ms);
+        cpu.push_back(s.cpu_ms);
         peak.push_back(s.peak_kb);
     }
-    return {median(idle), *std::min_element(idle.begin(), idle.end()), median(exit), median(peak)};
+    return {median(idle), *std::min_element(idle.begin(), idle.end()), median(exit), median(cpu), median(peak)};
 }
 
 } // namespace
@@ -105,19 +114,39 @@ int main(int argc, char* argv[])
     const char* directory = mkdtemp(pattern);
     if (!directory) return 1;
 
-    const struct {
-        const char* name;
-        const char* path;
-    } programs[] = {{"bare dialog", VORSA_STARTUP_BARE}, {"vorsa-receipt", VORSA_STARTUP_PROGRAM}};
-    std::vector<Sample> samples[2];
+    struct Program {
+        std::string name;
+        std::string path;
+    };
+    std::vector<Program> programs = {{"form only (anchor)", VORSA_STARTUP_FORM},
+                                     {"bare dialog", VORSA_STARTUP_BARE}};
+    if (argc > 2) {
+        for (int i = 2; i < argc; ++i) {
+            // "name=path", or a path that names itself; the path made absolute, as the runs start elsewhere.
+            const std::string given = argv[i];
+            const std::size_t equals = given.find('=');
+            const std::string path = equals == std::string::npos ? given : given.substr(equals + 1);
+            char* absolute = realpath(path.c_str(), nullptr);
+            if (!absolute) {
+                std::fprintf(stderr, "no program %s\n", path.c_str());
+                return 1;
+            }
+            programs.push_back({equals == std::string::npos ? given : given.substr(0, equals), absolute});
+            std::free(absolute);
+        }
+    } else {
+        programs.push_back({"vorsa-receipt", VORSA_STARTUP_PROGRAM});
+    }
+    const std::size_t count = programs.size();
+    std::vector<std::vector<Sample>> samples(count);
     constexpr int warm_up = 2;
     for (int i = 0; i < warm_up + runs; ++i) {
-        for (int p = 0; p < 2; ++p) {
-            // Alternate which one goes first, so that neither always follows the other.
-            const int which = (i % 2 == 0) ? p : 1 - p;
+        for (std::size_t p = 0; p < count; ++p) {
+            // Each round starts with another one, so that none always follows the same one.
+            const std::size_t which = (p + static_cast<std::size_t>(i)) % count;
             Sample sample;
-            if (!run(programs[which].path, directory, sample)) {
-                std::fprintf(stderr, "%s did not start cleanly\n", programs[which].name);
+            if (!run(programs[which].path.c_str(), directory, sample)) {
+                std::fprintf(stderr, "%s did not start cleanly\n", programs[which].name.c_str());
                 return 1;
             }
             if (i >= warm_up) samples[which].push_back(sample);
@@ -125,16 +154,22 @@ int main(int argc, char* argv[])
     }
     rmdir(directory);
 
-    const Summary bare = summarise(samples[0]);
-    const Summary program = summarise(samples[1]);
+    std::vector<Summary> summary;
+    for (const std::vector<Sample>& s : samples)
+        summary.push_back(summarise(s));
+    const Summary& anchor = summary[0];
     const char* platform = std::getenv("QT_QPA_PLATFORM");
-    std::printf("%d runs each, platform %s; medians (minimum of the time to idle in brackets)\n\n", runs,
-                platform ? platform : "(default)");
-    std::printf("| | window shown, queue idle | process exit | peak memory |\n|---|---|---|---|\n");
-    for (const auto& [name, s] : {std::pair{programs[0].name, bare}, std::pair{programs[1].name, program}})
-        std::printf("| %s | %.1f ms (%.1f) | %.1f ms | %.1f MB |\n", name, s.to_idle_ms, s.to_idle_min_ms,
-                    s.to_exit_ms, s.peak_kb / 1024.0);
-    std::printf("| ratio | %.2fx | %.2fx | %.2fx |\n", program.to_idle_ms / bare.to_idle_ms,
-                program.to_exit_ms / bare.to_exit_ms, static_cast<double>(program.peak_kb) / bare.peak_kb);
+    std::printf("%d runs each, platform %s; medians (minimum of the time to idle in brackets), ratios to the "
+                "form-only program\n\n",
+                runs, platform ? platform : "(default)");
+    std::printf("| | window shown, queue idle | process exit | CPU time | peak memory |\n");
+    std::printf("|---|---|---|---|---|\n");
+    for (std::size_t p = 0; p < count; ++p) {
+        const Summary& s = summary[p];
+        std::printf("| %s | %.1f ms (%.1f) %.2fx | %.1f ms %.2fx | %.1f ms %.2fx | %.1f MB %.2fx |\n",
+                    programs[p].name.c_str(), s.to_idle_ms, s.to_idle_min_ms, s.to_idle_ms / anchor.to_idle_ms,
+                    s.to_exit_ms, s.to_exit_ms / anchor.to_exit_ms, s.cpu_ms, s.cpu_ms / anchor.cpu_ms,
+                    s.peak_kb / 1024.0, static_cast<double>(s.peak_kb) / anchor.peak_kb);
+    }
     return 0;
 }

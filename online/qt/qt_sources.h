@@ -20,6 +20,7 @@ public:
 
     Text fetch_page(const Text& url) override;
     std::vector<Bytes> fetch_all(const std::vector<Text>& urls) override;
+    // The built-in logos give the conversion stored with the program, any other picture is converted.
     Bytes convert_to_bmp(const Bytes& picture) override;
     void show_notice(const Text& page) override;
     // Abandoned once the settings' stop has been stopped.
@@ -31,7 +32,7 @@ private:
 };
 
 // The five built-in logo GIFs (":/logos/builtin_1.gif" .. "builtin_5.gif"), in the order of the
-// built-in brand list.
+// built-in brand list. Their BMP conversions are stored beside them (":/logos/builtin_1.bmp" ..).
 std::vector<Bytes> builtin_logos();
 
 } // namespace vorsa::online

@@ -1,11 +1,15 @@
+#include "online/qt/picture_convert.h"
 #include "online/qt/qt_sources.h"
 #include "runtime/text/gbk.h"
 #include "runtime/surface/picture.h"
 #include "runtime/settings/settings.h"
 #include "tests/online/local_http_server.h"
 
+#include <QBuffer>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QImage>
+#include <algorithm>
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <random>
@@ -56,6 +60,49 @@ TEST(BuiltinLogosTest, AreFiveGifsOf200By120)
         image.loadFromData(logo.data(), static_cast<int>(logo.size()));
         EXPECT_EQ(image.size(), QSize(200, 120));
     }
+}
+
+// The BMP with its resolution fields (pixels per metre, which Qt's writer takes from the converting
+// process's screen and no reader of ours looks at) set to 0.
+Bytes without_resolution(Bytes bmp)
+{
+    if (bmp.size() >= 46) std::fill(bmp.begin() + 38, bmp.begin() + 46, 0);
+    return bmp;
+}
+
+// The built-in logos' BMPs ship with the program; they must be what the converter makes of the GIFs (a
+// GIF redrawn without its BMP made again would otherwise show the old logo), and the refresh's
+// conversion of a built-in logo must hand out that stored BMP.
+TEST(BuiltinLogosTest, StoredConversionsAreWhatTheConverterMakes)
+{
+    const std::vector<Bytes> logos = builtin_logos();
+    ASSERT_EQ(logos.size(), 5u);
+    QtOnlineSources sources(nullptr);
+    for (std::size_t i = 0; i < logos.size(); ++i) {
+        SCOPED_TRACE(i + 1);
+        QFile stored_file(QStringLiteral(":/logos/builtin_%1.bmp").arg(i + 1));
+        ASSERT_TRUE(stored_file.open(QIODevice::ReadOnly));
+        const QByteArray data = stored_file.readAll();
+        const Bytes stored(data.begin(), data.end());
+        const Bytes converted = convert_picture(logos[i], PictureFormat::bmp);
+        ASSERT_FALSE(converted.empty());
+        EXPECT_EQ(without_resolution(stored), without_resolution(converted));
+        EXPECT_EQ(sources.convert_to_bmp(logos[i]), stored);
+    }
+    // Any other picture is converted as it comes.
+    const Bytes changed_gif = [&] {
+        QImage image;
+        image.loadFromData(logos[0].data(), static_cast<int>(logos[0].size()));
+        image.setPixelColor(0, 0, Qt::red);
+        QByteArray png;
+        QBuffer buffer(&png);
+        buffer.open(QIODevice::WriteOnly);
+        image.save(&buffer, "PNG");
+        return convert_picture(Bytes(png.begin(), png.end()), PictureFormat::gif);
+    }();
+    ASSERT_FALSE(changed_gif.empty());
+    EXPECT_EQ(sources.convert_to_bmp(changed_gif),
+              convert_picture(changed_gif, PictureFormat::bmp));
 }
 
 TEST_F(QtSourcesTest, RefreshesFromALiveServer)
