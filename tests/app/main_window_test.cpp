@@ -265,7 +265,7 @@ TEST_F(MainWindowTest, OnlineStartShowsTheWindowDisabledWhileItWaits)
     online::testing::LocalHttpServer server;
     online::testing::Reply page;
     page.body = "<!--云途-->notice"_gbk;
-    page.delay = std::chrono::milliseconds(400);
+    page.delay = std::chrono::milliseconds(1000); // the window is looked at after 150 ms
     server.set_reply(std::string(online::notice_page_path), page);
 
     StartOptions options = test_options();
@@ -303,7 +303,7 @@ TEST_F(MainWindowTest, CloseBoxDuringAnOnlineStartEndsTheProgram)
     online::testing::LocalHttpServer server;
     online::testing::Reply page;
     page.body = "notice";
-    page.delay = std::chrono::milliseconds(400);
+    page.delay = std::chrono::milliseconds(1000); // the window is looked at after 150 ms
     server.set_reply(std::string(online::notice_page_path), page);
 
     StartOptions options = test_options();
@@ -315,7 +315,7 @@ TEST_F(MainWindowTest, CloseBoxDuringAnOnlineStartEndsTheProgram)
     });
     // Should the window come back after all, this closes it again and records that it did.
     bool shown_again = false;
-    QTimer::singleShot(3000, [&shown_again] {
+    QTimer::singleShot(5000, [&shown_again] {
         for (QWidget* widget : QApplication::topLevelWidgets()) {
             if (auto* window = qobject_cast<runtime::MainDialog*>(widget); window && window->isVisible()) {
                 shown_again = true;
