@@ -11,6 +11,9 @@ if [ "$(id -u)" -eq 0 ]; then export QTWEBENGINE_DISABLE_SANDBOX=1; fi
 export VORSA_TEST_PRINTER=vorsa-test
 export VORSA_TEST_PRINTER_PORT=39109
 export VORSA_TEST_PRINTER_NO_RESOLUTION=vorsa-test-raw
+# Two test runs that print to the queue at once would take each other's documents: the tests with the
+# label spooler run under `flock "$VORSA_TEST_PRINTER_LOCK"` (scripts/test.sh does).
+export VORSA_TEST_PRINTER_LOCK=${VORSA_TEST_PRINTER_LOCK:-/tmp/vorsa-cups.lock}
 vorsa_cupsd_pid=""
 vorsa_added_queues=()
 vorsa_scripts_dir="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
