@@ -35,8 +35,29 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # The xcb platform plugin that draws the window on X11 (and on Wayland through XWayland) is part of
 # libqt6gui6 on Debian 12, which the library dependencies already require.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "libcups2, fonts-noto-cjk | fonts-arphic-uming, qt6-image-formats-plugins")
-# The local print spooler: without it only printers shared by another CUPS server are listed. The
-# printed page's face, when the Depends were met by Noto alone.
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "cups, fonts-arphic-uming")
+# The local print spooler: without it only printers shared by another CUPS server are listed. The printed
+# page's face, when the Depends were met by Noto alone. The Qt 6 plugin of fcitx5, the usual Chinese input
+# method: without it a fcitx5 user types Latin letters into every box (ibus needs nothing extra, Qt brings
+# its plugin).
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "cups, fonts-arphic-uming, fcitx5-frontend-qt6")
+
+# The copyright file (machine-readable format) and the changelog (Debian's format, compressed) that every
+# Debian package carries in /usr/share/doc/<package>. The package is native (its version has no Debian
+# revision), so the changelog is changelog.gz; its newest entry must name the project's version.
+include(GNUInstallDirs)
+file(STRINGS ${CMAKE_CURRENT_LIST_DIR}/debian/changelog vorsa_changelog_top LIMIT_COUNT 1)
+if(NOT vorsa_changelog_top MATCHES "^vorsa-receipt \\(${PROJECT_VERSION}\\) ")
+    message(FATAL_ERROR "cmake/debian/changelog: the newest entry is not version ${PROJECT_VERSION}: "
+                        "${vorsa_changelog_top}")
+endif()
+add_custom_command(OUTPUT ${CMAKE_CURRENT_BINARY_DIR}/changelog.gz
+    COMMAND ${CMAKE_COMMAND} -E copy ${CMAKE_CURRENT_LIST_DIR}/debian/changelog changelog
+    COMMAND gzip -n -9 -f changelog
+    DEPENDS ${CMAKE_CURRENT_LIST_DIR}/debian/changelog
+    WORKING_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR} VERBATIM)
+add_custom_target(vorsa_changelog DEPENDS ${CMAKE_CURRENT_BINARY_DIR}/changelog.gz)
+add_dependencies(vorsa-receipt vorsa_changelog)
+install(FILES ${CMAKE_CURRENT_LIST_DIR}/debian/copyright ${CMAKE_CURRENT_BINARY_DIR}/changelog.gz
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/vorsa-receipt)
 
 include(CPack)

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer targets with clang and runs each for a bounded time, one after another.
 # Usage: scripts/fuzz.sh [seconds per target, default 30] [target ...]
-#   scripts/fuzz.sh             the short run of scripts/test.sh: every target for 30 s
+#   scripts/fuzz.sh             every target for 30 s (scripts/test.sh, as CI, gives each 10 s)
 #   scripts/fuzz.sh 600         the long run: every target for 10 minutes (see docs/reliability.md)
 #   scripts/fuzz.sh 3600 qr_fuzz profile_fuzz
 # The corpus each target grows is kept in build-fuzz/corpus/<target> and taken up again by the next
@@ -17,8 +17,14 @@ if ! [[ "$seconds" =~ ^[1-9][0-9]*$ ]]; then
 fi
 build=${VORSA_FUZZ_BUILD:-build-fuzz}
 
+cmake_args=()
+if command -v ccache >/dev/null; then
+    # Paths relative to the tree, so a fresh clone in another folder finds what an earlier one compiled.
+    export CCACHE_BASEDIR=$PWD CCACHE_NOHASHDIR=true
+    cmake_args+=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+fi
 CC=clang CXX=clang++ cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-    -DVORSA_BUILD_GUI=OFF -DVORSA_BUILD_TESTS=OFF -DVORSA_BUILD_FUZZ=ON
+    -DVORSA_BUILD_GUI=OFF -DVORSA_BUILD_TESTS=OFF -DVORSA_BUILD_FUZZ=ON "${cmake_args[@]}"
 cmake --build "$build" -j "$(nproc)"
 
 fuzzers=()

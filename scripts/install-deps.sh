@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
   # build
-  build-essential cmake ninja-build pkg-config
+  build-essential cmake ninja-build pkg-config ccache
   # tests, fuzzing, benchmarks
   libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev valgrind python3
   # QR round trips and comparison baselines
@@ -17,8 +17,8 @@ packages=(
   fonts-noto-cjk fonts-arphic-uming
   # printing tests and pictures
   cups cups-client cups-bsd libcups2-dev printer-driver-cups-pdf poppler-utils xvfb xauth
-  # the install-tree test's validators, and what the Debian package's build needs besides build-essential
-  appstream desktop-file-utils file
+  # the install-tree test's validators; what the Debian package's build and its check need
+  appstream desktop-file-utils file lintian
 )
 
 missing=()

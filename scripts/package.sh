@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Builds the Debian package of the program in Release: build-package/vorsa-receipt_<version>_<arch>.deb.
 # Its Depends come from the libraries the program links (dpkg-shlibdeps) plus the CUPS library (loaded
-# at run time), the font and the Qt plugin listed in cmake/packaging.cmake. Install it with: sudo apt-get install ./build-package/vorsa-receipt_*.deb
+# at run time), the font and the Qt plugin listed in cmake/packaging.cmake. lintian checks the package
+# and fails the script on any error.
+# Install it with: sudo apt-get install ./build-package/vorsa-receipt_*.deb
 # Usage: [VORSA_VENDOR_SERVER=http://host:port] scripts/package.sh [build directory, default build-package]
 # Without VORSA_VENDOR_SERVER the program is built offline (it contacts no server).
 set -euo pipefail
@@ -18,4 +20,6 @@ cmake --build "$build_dir" -j "$(nproc)" --target vorsa-receipt
 
 deb=$(ls -t "$build_dir"/vorsa-receipt_*.deb | head -n 1)
 dpkg-deb --field "$deb" Package Version Architecture Depends Recommends
+# Debian's package checker: any error fails the build; warnings and notes are shown.
+lintian --fail-on error --info "$deb"
 echo "$deb"

@@ -14,6 +14,9 @@ export VORSA_TEST_PRINTER=vorsa-test
 export VORSA_TEST_PRINTER_PORT=39109
 export VORSA_TEST_PRINTER_NO_RESOLUTION=vorsa-test-raw
 export VORSA_TEST_PRINTER_NON_GBK=vorsa-test-Köln
+# Two test runs that print to the queue at once would take each other's documents: the tests with the
+# label spooler run under `flock "$VORSA_TEST_PRINTER_LOCK"` (scripts/test.sh does).
+export VORSA_TEST_PRINTER_LOCK=${VORSA_TEST_PRINTER_LOCK:-/tmp/vorsa-cups.lock}
 vorsa_cupsd_pid=""
 vorsa_added_queues=()
 vorsa_scripts_dir="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"

@@ -1,30 +1,76 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds, and runs every test: the suite in a normal build, the same suite
-# again under AddressSanitizer and UndefinedBehaviorSanitizer, and each fuzz target for a bounded time.
-# Usage: scripts/test.sh [seconds per fuzz target, default 30]
+# Installs what is missing, builds, and runs every check of CI:
+#   - the suite in a normal build (RelWithDebInfo), with the 2000-round soak session;
+#   - the suite again under AddressSanitizer and UndefinedBehaviorSanitizer (Debug), without the soak;
+#   - each fuzz target for a short time (the long run is scripts/fuzz.sh 600, see docs/reliability.md).
+# The normal suite runs in the background while the sanitizer build compiles, so both cores stay busy.
+# The tests that print through the spooler's test queue (label spooler) share its port, so in either
+# suite they run one at a time under the lock $VORSA_TEST_PRINTER_LOCK (scripts/test-env.sh).
+# With ccache installed every build goes through it; a machine that keeps its cache rebuilds little.
+# Usage: scripts/test.sh [seconds per fuzz target, default 10]
 set -euo pipefail
 cd "$(dirname "$0")/.."
-fuzz_seconds=${1:-30}
+fuzz_seconds=${1:-10}
 
 bash scripts/install-deps.sh
 source scripts/test-env.sh
-trap stop_test_services EXIT
+normal_pid=""
+finish() {
+    if [ -n "$normal_pid" ]; then kill -- -"$normal_pid" 2>/dev/null || true; fi
+    stop_test_services
+}
+trap finish EXIT
 start_test_services
 
 jobs=$(nproc)
+cmake_args=()
+if command -v ccache >/dev/null; then
+    # Paths relative to the tree, so a fresh clone in another folder finds what an earlier one compiled.
+    export CCACHE_BASEDIR=$PWD CCACHE_NOHASHDIR=true
+    cmake_args+=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+fi
+# run_suite BUILD [LABELS LEFT OUT]: the tests that need no spooler side by side, then those that do,
+# one at a time while holding the test queue's lock.
+run_suite() {
+    local build=$1 status=0
+    local skip=(-LE "spooler${2:+|$2}") skip_spooled=()
+    [ -z "${2:-}" ] || skip_spooled=(-LE "$2")
+    ctest --test-dir "$build" --output-on-failure -j "$jobs" "${skip[@]}" || status=1
+    flock "$VORSA_TEST_PRINTER_LOCK" ctest --test-dir "$build" --output-on-failure -L spooler \
+        "${skip_spooled[@]}" || status=1
+    return $status
+}
 
-echo "== build and test"
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
+echo "== build"
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "${cmake_args[@]}"
 cmake --build build -j "$jobs"
-ctest --test-dir build --output-on-failure -j "$jobs"
+
+echo "== test (normal build, in the background: its output follows at the end)"
+normal_log=build/test-suite.log
+set -m # its own process group, so that an early exit ends its tests as well
+run_suite build >"$normal_log" 2>&1 &
+normal_pid=$!
+set +m
 
 echo "== build and test under AddressSanitizer and UndefinedBehaviorSanitizer"
-cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DVORSA_SANITIZE=ON
+cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DVORSA_SANITIZE=ON "${cmake_args[@]}"
 cmake --build build-asan -j "$jobs"
+# The soak session is left out here: it runs once, in the normal build.
+asan_status=0
 # tests/lsan.supp names the system libraries whose own allocations stay until exit (see the file).
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-    LSAN_OPTIONS=suppressions=$PWD/tests/lsan.supp \
-    ctest --test-dir build-asan --output-on-failure -j "$jobs"
+    LSAN_OPTIONS=suppressions=$PWD/tests/lsan.supp run_suite build-asan soak || asan_status=$?
 
-echo "== fuzz (the long run is scripts/fuzz.sh 600, see docs/reliability.md)"
-bash scripts/fuzz.sh "$fuzz_seconds"
+echo "== fuzz, ${fuzz_seconds}s per target (the long run is scripts/fuzz.sh 600, see docs/reliability.md)"
+fuzz_status=0
+bash scripts/fuzz.sh "$fuzz_seconds" || fuzz_status=$?
+
+echo "== test (normal build)"
+normal_status=0
+wait "$normal_pid" || normal_status=$?
+normal_pid=""
+cat "$normal_log"
+if [ "$normal_status" -ne 0 ] || [ "$asan_status" -ne 0 ] || [ "$fuzz_status" -ne 0 ]; then
+    echo "FAILED: normal suite $normal_status, sanitizer suite $asan_status, fuzz $fuzz_status (exit codes)"
+    exit 1
+fi

@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Installs the build into a scratch root under /usr, as the Debian package does, and checks what a
 # desktop needs of it: exactly the expected files, the program executable, each icon a PNG of the size
-# its folder names, the compressed manual page, the desktop entry and the AppStream metainfo naming
-# files that were installed, the metainfo's newest release being the project's version, and both files
-# passing their validators (offline). Exits with 77 (skipped) when appstreamcli is missing.
+# its folder names, the compressed manual page, the copyright file and the changelog of this version,
+# the desktop entry and the AppStream metainfo naming files that were installed, the metainfo's newest
+# release being the project's version, and both files passing their validators (offline). Exits with 77 (skipped) when appstreamcli is missing.
 # Usage: install_tree_test.sh <build dir> <scratch dir> <project version>
 set -euo pipefail
 
@@ -23,6 +23,8 @@ root=$scratch/usr
 
 expected="bin/vorsa-receipt
 share/applications/vorsa-receipt.desktop
+share/doc/vorsa-receipt/changelog.gz
+share/doc/vorsa-receipt/copyright
 share/icons/hicolor/16x16/apps/vorsa-receipt.png
 share/icons/hicolor/32x32/apps/vorsa-receipt.png
 share/icons/hicolor/48x48/apps/vorsa-receipt.png
@@ -54,6 +56,17 @@ done
 manual=$root/share/man/man1/vorsa-receipt.1.gz
 if [ -f "$manual" ] && ! gzip -dc "$manual" | grep -q '^\.TH VORSA-RECEIPT 1 '; then
     fail "the manual page is not a gzip-compressed page of section 1"
+fi
+
+# Debian's changelog, compressed, whose newest entry is this version; the copyright file in the
+# machine-readable format.
+changelog=$root/share/doc/vorsa-receipt/changelog.gz
+if [ -f "$changelog" ] && ! gzip -dc "$changelog" | head -n 1 | grep -qF "vorsa-receipt ($version) "; then
+    fail "the changelog's newest entry is not version $version"
+fi
+copyright=$root/share/doc/vorsa-receipt/copyright
+if [ -f "$copyright" ] && ! head -n 1 "$copyright" | grep -q '^Format: .*copyright-format/1.0/$'; then
+    fail "the copyright file is not in the machine-readable format"
 fi
 
 desktop=$root/share/applications/vorsa-receipt.desktop

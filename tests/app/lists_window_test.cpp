@@ -133,6 +133,12 @@ struct Case
     std::vector<Expect> expect;
 };
 
+// A failing case names itself instead of dumping its bytes.
+void PrintTo(const Case& c, std::ostream* out)
+{
+    *out << c.name;
+}
+
 // History entries item<n>|1|1.00 from n = newest down to 1, as the program stores them.
 std::string stored_history(int newest)
 {

@@ -345,7 +345,7 @@ TEST_F(MainWindowTest, OnlineStartShowsTheWindowDisabledWhileItWaits)
     online::testing::LocalHttpServer server;
     online::testing::Reply page;
     page.body = "<!--云途-->notice"_gbk;
-    page.delay = std::chrono::milliseconds(1000);
+    page.delay = std::chrono::milliseconds(1000); // the window is looked at after 150 ms
     server.set_reply(std::string(online::notice_page_path), page);
 
     StartOptions options = test_options();

@@ -25,6 +25,25 @@ namespace {
 using vorsa::test_files::read_bytes;
 using vorsa::test_files::write_bytes;
 
+// A case's description as its test name: each run of other characters than ASCII letters and digits
+// becomes one "_".
+template <typename Case>
+std::string case_name(const testing::TestParamInfo<Case>& info)
+{
+    std::string name;
+    for (const char* p = info.param.what; *p != '\0'; ++p) {
+        const char c = *p;
+        const bool alnum = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
+        if (alnum)
+            name += c;
+        else if (!name.empty() && name.back() != '_')
+            name += '_';
+    }
+    while (!name.empty() && name.back() == '_')
+        name.pop_back();
+    return name;
+}
+
 // ---- reading ----
 
 struct LookupCase
@@ -96,7 +115,8 @@ INSTANTIATE_TEST_SUITE_P(
         LookupCase{"section name holding trail byte ]", "[a\x81]]\r\nk=1\r\n", "a\x81]", "k", "1"},
         LookupCase{"NUL bytes in a value", "[a]\r\nk=x\0y\r\n"s, "a", "k", "x\0y"s},
         LookupCase{"lead byte before the line end", "[a]\r\nk=\x81\r\nj=2\r\n", "a", "j", "2"},
-        LookupCase{"lead byte before = and quote", "[a]\r\nk\x81=\"\x81\"\r\n", "a", "k\x81", "\x81"}));
+        LookupCase{"lead byte before = and quote", "[a]\r\nk\x81=\"\x81\"\r\n", "a", "k\x81", "\x81"}),
+    case_name<LookupCase>);
 
 // ---- writing content ----
 
@@ -158,7 +178,8 @@ INSTANTIATE_TEST_SUITE_P(
         AssignCase{"value kept with its blanks", "", "a", "k", "  v  ", "[a]\r\nk=  v  \r\n"},
         AssignCase{"other lines kept byte for byte",
                    "junk\0\xff\r\n[a]\n\x81\r\nk=1  \r\n  \r\n[b]\r\nz \r\n"s, "a", "k", "2",
-                   "junk\0\xff\r\n[a]\n\x81\r\nk=2\r\n  \r\n[b]\r\nz \r\n"s}));
+                   "junk\0\xff\r\n[a]\n\x81\r\nk=2\r\n  \r\n[b]\r\nz \r\n"s}),
+    case_name<AssignCase>);
 
 // Writing a key and reading it back, over contents that put it in every position.
 TEST(ProfileAssignThenLookup, ReadsBackWhatWasWritten)

@@ -421,7 +421,7 @@ TEST_F(WindowControlsTest, MultiLineBoxTakesEnterAsLineBreak)
     edit->setFocus();
     edit->moveCursor(QTextCursor::End);
     QTest::keyClick(edit, Qt::Key_Return);
-    QTest::keyClicks(edit, "x");
+    QTest::keyClicks(edit, QStringLiteral("x"));
     EXPECT_EQ(lines.get_control_text(), "42\r\nx");
     EXPECT_TRUE(commands.empty());
     // Line breaks come back in as they went out.
@@ -447,7 +447,7 @@ TEST_F(WindowControlsTest, LimitedEditStopsAtItsVisibleWidth)
     EXPECT_TRUE(edit->fits(kept));
     EXPECT_FALSE(edit->fits(kept + u'W'));
     // Even a narrow character no longer goes in once the box is full.
-    QTest::keyClicks(edit, "iiiiiiii");
+    QTest::keyClicks(edit, QStringLiteral("iiiiiiii"));
     EXPECT_TRUE(edit->fits(edit->text()));
     // The program's own texts are not cut.
     limited.set_control_text(std::string(40, 'W'));
