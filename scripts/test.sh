@@ -42,7 +42,7 @@ run_suite() {
 }
 
 echo "== build"
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "${cmake_args[@]}"
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVORSA_WERROR=ON "${cmake_args[@]}"
 cmake --build build -j "$jobs"
 
 echo "== test (normal build, in the background: its output follows at the end)"
@@ -53,7 +53,7 @@ normal_pid=$!
 set +m
 
 echo "== build and test under AddressSanitizer and UndefinedBehaviorSanitizer"
-cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DVORSA_SANITIZE=ON "${cmake_args[@]}"
+cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DVORSA_SANITIZE=ON -DVORSA_WERROR=ON "${cmake_args[@]}"
 cmake --build build-asan -j "$jobs"
 # The soak session is left out here: it runs once, in the normal build.
 asan_status=0

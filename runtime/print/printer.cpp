@@ -635,26 +635,26 @@ bool Printer::prepare_printer(const std::optional<Text>& name, const PageRequest
     auto prepared = converse<PreparedQueue>(
         *cups,
         [cups, given](const GivenUp&) {
-            PreparedQueue prepared;
+            PreparedQueue found;
             const std::string printer_name = given ? *given : spooler_default(*cups);
-            if (printer_name.empty()) return prepared;
+            if (printer_name.empty()) return found;
             auto session = std::make_shared<Session>(*cups);
-            if (!*session) return prepared;
+            if (!*session) return found;
             const auto slash = printer_name.find('/');
             const std::string queue = printer_name.substr(0, slash);
             const std::string instance =
                 slash == std::string::npos ? std::string() : printer_name.substr(slash + 1);
             session->dest = cups->get_named_dest(session->http(), queue.c_str(),
                                                  instance.empty() ? nullptr : instance.c_str());
-            if (!session->dest) return prepared;
+            if (!session->dest) return found;
             session->queue = queue;
             // Kept for the job: the document then starts with one request instead of looking the queue
             // up again.
             session->info = cups->copy_dest_info(session->http(), session->dest);
-            prepared.paper = default_paper(*session);
-            prepared.dpi = reported_resolution(*session);
-            prepared.session = std::move(session);
-            return prepared;
+            found.paper = default_paper(*session);
+            found.dpi = reported_resolution(*session);
+            found.session = std::move(session);
+            return found;
         },
         deadline);
     if (!prepared || !prepared->session) return false;

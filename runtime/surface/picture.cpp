@@ -234,11 +234,11 @@ void put32(Bytes& out, std::size_t at, std::uint32_t value)
 
 } // namespace
 
-Bitmap::Bitmap(int width, int height, std::uint32_t fill)
+Bitmap::Bitmap(int columns, int rows, std::uint32_t fill)
 {
-    if (width < 1 || height < 1) return;
-    this->width = width;
-    this->height = height;
+    if (columns < 1 || rows < 1) return;
+    width = columns;
+    height = rows;
     pixels.assign(static_cast<std::size_t>(width) * static_cast<std::size_t>(height), fill);
 }
 

@@ -602,8 +602,8 @@ TEST_P(ListsThroughTheWindow, ShowsAndStores)
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, ListsThroughTheWindow, ::testing::ValuesIn(cases),
-                         [](const ::testing::TestParamInfo<Case>& info) {
-                             return std::string(info.param.name);
+                         [](const ::testing::TestParamInfo<Case>& param_info) {
+                             return std::string(param_info.param.name);
                          });
 
 } // namespace

@@ -177,12 +177,12 @@ protected:
         if (!m_directory.empty() && !std::getenv("VORSA_KEEP")) fs::remove_all(m_directory);
     }
 
-    // The lists as a start finds them, with `printer` remembered as the chosen printer, and the
+    // The lists as a start finds them, with `remembered_printer` as the chosen printer, and the
     // window's shop, clerk and address filled in.
-    void start_program(const runtime::Text& printer)
+    void start_program(const runtime::Text& remembered_printer)
     {
         fs::remove(settings);
-        runtime::write_setting(settings, section_dayinji, key_printer, printer);
+        runtime::write_setting(settings, section_dayinji, key_printer, remembered_printer);
         lists = std::make_unique<Lists>(ListControls{brand_box, shop_box, printer_box, product_edit, size_edit,
                                                      price_edit, clerk_edit, address_edit, brand_menu,
                                                      history_menu},

@@ -210,7 +210,7 @@ TEST_F(SoakTest, AddPrintClearRoundsKeepTheProgramUpAndItsMemorySettled)
                 rounds, seconds, seconds * 1000 / rounds, waited.count(), settled_after, settled_seconds);
     std::printf("soak: resident memory %ld kB after %d rounds, %ld kB after %d (%+.1f%%); %zu documents, "
                 "%zu bytes printed\n",
-                settled_kb, settled_after, final_kb, rounds, 100.0 * (final_kb - settled_kb) / settled_kb,
+                settled_kb, settled_after, final_kb, rounds, 100.0 * static_cast<double>(final_kb - settled_kb) / static_cast<double>(settled_kb),
                 documents.size(), m_receiver->bytes_received());
     std::printf("soak: resident kB every %d rounds:%s\n", settled_after, resident_series.c_str());
     ASSERT_GT(settled_kb, 0);

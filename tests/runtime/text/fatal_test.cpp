@@ -114,20 +114,23 @@ TEST_F(FatalTest, ElementChecksBothBounds)
 TEST_F(FatalTest, ExhaustedMemoryReportsAndExits)
 {
     const std::string expected = "title=" + hex_of("error") + " message=" + hex_of("内存不足"_gbk);
+    const auto run_out_of_memory = [] {
+#if defined(__SANITIZE_ADDRESS__)
+        // AddressSanitizer's allocator ends the process itself on a request it cannot serve, before
+        // operator new would call the new-handler; the handler is called here as operator new would.
+        std::get_new_handler()();
+#else
+        // More than any address space holds; volatile so the allocation cannot be elided.
+        volatile std::size_t size = std::size_t{1} << 62;
+        void* volatile block = ::operator new(size);
+        (void)block;
+#endif
+    };
     EXPECT_EXIT(
         {
             install_out_of_memory_handler();
             set_fatal_handler(hex_handler);
-#if defined(__SANITIZE_ADDRESS__)
-            // AddressSanitizer's allocator ends the process itself on a request it cannot serve, before
-            // operator new would call the new-handler; the handler is called here as operator new would.
-            std::get_new_handler()();
-#else
-            // More than any address space holds; volatile so the allocation cannot be elided.
-            volatile std::size_t size = std::size_t{1} << 62;
-            void* volatile block = ::operator new(size);
-            (void)block;
-#endif
+            run_out_of_memory();
         },
         testing::ExitedWithCode(1), expected);
 }
