@@ -58,6 +58,7 @@ StartOptions test_options()
 {
     StartOptions options;
     options.today = [] { return fifth_of_march_2015; };
+    options.online_sources = online::make_http_sources;
     options.printers = [](runtime::TextList& names) {
         names = {"Receipt-Printer", "PDF"};
         return 2;
