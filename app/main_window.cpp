@@ -14,6 +14,8 @@
 
 #include <QFile>
 #include <QGuiApplication>
+#include <QImageReader>
+#include <QPixmap>
 #include <QTimer>
 #include <mutex>
 
@@ -57,9 +59,15 @@ void main_window_form(QDialog& dialog)
 QIcon program_icon()
 {
     ensure_resources();
+    // Read as PNG with format detection off: QIcon::addFile, and a reader merely told the format, ask
+    // every image plug-in of the system whether it reads the file, which loads them all (TIFF, WebP,
+    // SVG, MNG, ... with their libraries) at every start.
     QIcon icon;
-    for (int size : {16, 32, 48})
-        icon.addFile(QStringLiteral(":/icons/vorsa-receipt-%1.png").arg(size), QSize(size, size));
+    for (int size : {16, 32, 48}) {
+        QImageReader reader(QStringLiteral(":/icons/vorsa-receipt-%1.png").arg(size), "png");
+        reader.setAutoDetectImageFormat(false);
+        if (const QImage image = reader.read(); !image.isNull()) icon.addPixmap(QPixmap::fromImage(image));
+    }
     return icon;
 }
 
