@@ -4,7 +4,7 @@
 #include "app/printing.h"
 #include "app/quantity.h"
 #include "runtime/settings/settings_keys.h"
-#include "online/qt/qt_sources.h"
+#include "online/qt/local_sources.h"
 #include "runtime/controls/interaction.h"
 #include "runtime/surface/picture.h"
 #include "runtime/qt/drawing_board.h"
@@ -14,6 +14,8 @@
 
 #include <QFile>
 #include <QGuiApplication>
+#include <QImageReader>
+#include <QPixmap>
 #include <QTimer>
 #include <mutex>
 
@@ -57,9 +59,15 @@ void main_window_form(QDialog& dialog)
 QIcon program_icon()
 {
     ensure_resources();
+    // Read as PNG with format detection off: QIcon::addFile, and a reader merely told the format, ask
+    // every image plug-in of the system whether it reads the file, which loads them all (TIFF, WebP,
+    // SVG, MNG, ... with their libraries) at every start.
     QIcon icon;
-    for (int size : {16, 32, 48})
-        icon.addFile(QStringLiteral(":/icons/vorsa-receipt-%1.png").arg(size), QSize(size, size));
+    for (int size : {16, 32, 48}) {
+        QImageReader reader(QStringLiteral(":/icons/vorsa-receipt-%1.png").arg(size), "png");
+        reader.setAutoDetectImageFormat(false);
+        if (const QImage image = reader.read(); !image.isNull()) icon.addPixmap(QPixmap::fromImage(image));
+    }
     return icon;
 }
 
@@ -195,16 +203,17 @@ void MainWindow::run_online_refresh(runtime::MainDialog& window, online::OnlineB
                                     const online::HttpSettings& http)
 {
     // A fetched notice page takes the preview's place until the first preview.
-    online::QtOnlineSources sources(
-        [this, &window](const runtime::Text& page) {
-            if (!m_options.notice_view) return;
-            m_board->set_visible(false);
-            m_notice_view = m_options.notice_view(&window, page);
-            if (!m_notice_view) m_board->set_visible(true);
-        },
-        http);
+    auto show_notice = [this, &window](const runtime::Text& page) {
+        if (!m_options.notice_view) return;
+        m_board->set_visible(false);
+        m_notice_view = m_options.notice_view(&window, page);
+        if (!m_notice_view) m_board->set_visible(true);
+    };
+    const std::unique_ptr<online::OnlineSources> sources =
+        m_options.online_sources ? m_options.online_sources(show_notice, http)
+                                 : std::make_unique<online::QtLocalSources>(show_notice, http);
     brands =
-        online::online_refresh(sources, m_settings_path, m_options.server_address, online::builtin_logos());
+        online::online_refresh(*sources, m_settings_path, m_options.server_address, online::builtin_logos());
 }
 
 void MainWindow::add_line()

@@ -5,7 +5,7 @@
 
 #include "app/lists.h"
 #include "app/startup.h"
-#include "online/qt/http_client.h"
+#include "online/http_settings.h"
 #include "online/refresh.h"
 #include "receipt/layout.h"
 #include "receipt/model.h"
@@ -18,6 +18,7 @@
 #include <QPointer>
 #include <chrono>
 #include <functional>
+#include <memory>
 #include <string>
 
 class QWidget;
@@ -34,6 +35,12 @@ inline constexpr int preview_height = receipt::preview_height;
 // (the first preview hides it), or nullptr when no view could be made.
 using NoticeViewFactory = std::function<runtime::Control*(QWidget* parent, const runtime::Text& page)>;
 
+// Makes the refresh's sources for a start with a vendor server: `show_notice` puts a fetched page in the
+// window, every request is made with `http` (its time limit and the stop of the window's close box).
+// online::make_http_sources is the one over the Qt HTTP client.
+using OnlineSourcesFactory = std::function<std::unique_ptr<online::OnlineSources>(
+    std::function<void(const runtime::Text& page)> show_notice, const online::HttpSettings& http)>;
+
 // What start-up takes from the outside: the clock, the vendor's server, the printers, the web view.
 // The objects given here outlive the window.
 struct StartOptions
@@ -41,6 +48,9 @@ struct StartOptions
     std::function<LocalDate()> today = local_today;
     // "http://host[:port]"; empty starts offline.
     runtime::Text server_address;
+    // What fetches from the server. Without a factory nothing is fetched, as from a server that does not
+    // answer: the window then links no HTTP client, which an offline build does without.
+    OnlineSourcesFactory online_sources;
     // Names of the installed printers; without a source the printer list stays empty.
     PrinterNameSource printers;
     // Without a factory the notice page is not shown (the title picture stays).

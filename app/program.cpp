@@ -10,6 +10,9 @@
 #include <future>
 #include <utility>
 
+#if VORSA_HTTP_SOURCES
+#include "online/qt/qt_sources.h"
+#endif
 #if VORSA_NOTICE_VIEW
 #include "runtime/web/notice_view_module.h"
 #endif
@@ -68,6 +71,9 @@ int program_main(int argc, char* argv[], const std::function<void(QApplication&)
     options.server_address = online::vendor_server_address();
     options.printers = [&printers](runtime::TextList& names) { return printers.take(names); };
     options.printer = &printer;
+#if VORSA_HTTP_SOURCES
+    options.online_sources = online::make_http_sources;
+#endif
 #if VORSA_NOTICE_VIEW
     // The notice page's view, from its module once a page has arrived; its widget becomes a child of the
     // window and goes with it.

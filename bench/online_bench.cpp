@@ -181,6 +181,7 @@ int window_start(int argc, char** argv, const char* server_address)
     runtime::Printer printer;
     app::StartOptions options;
     options.server_address = server_address;
+    options.online_sources = online::make_http_sources;
     options.printers = runtime::list_printers;
     options.printer = &printer;
 

@@ -9,13 +9,10 @@
 // or cut short (a Content-Length or chunk not reached, a time-out) and anything stopped on the way give
 // the empty result, so that no caller ever takes half a page or a server's error page for the resource.
 
+#include "online/http_settings.h"
 #include "runtime/text/bytes.h"
 #include "runtime/text/text.h"
 
-#include <chrono>
-#include <cstddef>
-#include <functional>
-#include <map>
 #include <optional>
 #include <vector>
 
@@ -23,46 +20,6 @@ namespace vorsa::online {
 
 using runtime::Bytes;
 using runtime::Text;
-
-// Ends requests from outside while they wait, for example when the window they were made for is
-// closed. Lives on the thread that makes the requests and outlives them.
-class HttpStop
-{
-public:
-    HttpStop() = default;
-    HttpStop(const HttpStop&) = delete;
-    HttpStop& operator=(const HttpStop&) = delete;
-
-    // Every request running under this stop is given up now (its connection closed, its result
-    // empty); later ones make no connection at all.
-    void stop();
-    bool stopped() const { return m_stopped; }
-
-    // For the client: `wake` runs once when stop() is called, until withdraw(the returned key).
-    int on_stop(std::function<void()> wake);
-    void withdraw(int key);
-
-private:
-    bool m_stopped = false;
-    int m_next_key = 0;
-    std::map<int, std::function<void()>> m_wakes;
-};
-
-struct HttpSettings
-{
-    // A request that moves no byte for this long (connecting, sending or receiving) is given up.
-    std::chrono::milliseconds inactivity_timeout{18000};
-    // When set, every request ends by this moment at the latest, however the server behaves: one that
-    // has not completed by then is given up, and one that would start later makes no connection.
-    std::optional<std::chrono::steady_clock::time_point> deadline;
-    // When set, stopping it ends the requests made with these settings (see HttpStop).
-    HttpStop* stop = nullptr;
-    // A body growing beyond this many bytes is cut off and counts as failed, so that a broken or
-    // hostile server cannot exhaust memory.
-    std::size_t max_body_bytes = 16 * 1024 * 1024;
-    // How many requests of a batch are in flight at once.
-    int max_parallel = 32;
-};
 
 // The size of the buffer the raw response headers are delivered in; a block that does not fit, with
 // its terminating zero, is delivered as this many blanks.

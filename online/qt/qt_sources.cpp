@@ -1,55 +1,11 @@
 #include "online/qt/qt_sources.h"
 
-#include "online/qt/picture_convert.h"
-
-#include <QFile>
-#include <QString>
-#include <cstring>
-#include <mutex>
-
-// Registers the resource file compiled into the program, which lives in a static library and would
-// otherwise not be linked in. Qt's macro must be used outside any namespace.
-static void register_resources()
-{
-    Q_INIT_RESOURCE(resources);
-}
+#include <utility>
 
 namespace vorsa::online {
 
-namespace {
-
-void ensure_resources()
-{
-    static std::once_flag registered;
-    std::call_once(registered, register_resources);
-}
-
-QByteArray resource_bytes(const QString& name)
-{
-    ensure_resources();
-    QFile file(name);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-// The BMP the built-in logo with these bytes converts to, stored when the program was made; empty for
-// any other picture.
-Bytes stored_builtin_conversion(const Bytes& picture)
-{
-    for (int i = 1; i <= builtin_brand_count; ++i) {
-        const QByteArray gif = resource_bytes(QStringLiteral(":/logos/builtin_%1.gif").arg(i));
-        if (static_cast<std::size_t>(gif.size()) != picture.size() ||
-            std::memcmp(gif.constData(), picture.data(), picture.size()) != 0)
-            continue;
-        const QByteArray bmp = resource_bytes(QStringLiteral(":/logos/builtin_%1.bmp").arg(i));
-        return Bytes(bmp.begin(), bmp.end());
-    }
-    return {};
-}
-
-} // namespace
-
 QtOnlineSources::QtOnlineSources(std::function<void(const Text& page)> show_notice, HttpSettings settings)
-    : m_show_notice(std::move(show_notice)), m_settings(settings)
+    : QtLocalSources(std::move(show_notice), settings)
 {
 }
 
@@ -57,41 +13,18 @@ Text QtOnlineSources::fetch_page(const Text& url)
 {
     Text method;
     Text headers;
-    return http_request_text(url, method, std::nullopt, headers, {}, nullptr, m_settings);
+    return http_request_text(url, method, std::nullopt, headers, {}, nullptr, settings());
 }
 
 std::vector<Bytes> QtOnlineSources::fetch_all(const std::vector<Text>& urls)
 {
-    return http_fetch_all(urls, m_settings);
+    return http_fetch_all(urls, settings());
 }
 
-Bytes QtOnlineSources::convert_to_bmp(const Bytes& picture)
+std::unique_ptr<OnlineSources> make_http_sources(std::function<void(const Text& page)> show_notice,
+                                                 const HttpSettings& settings)
 {
-    // Converting the five built-in logos cost every start as much as showing the title picture (the
-    // GIF reader and the BMP writer, and the first picture read loading every image plug-in); their
-    // conversions ship with the program (resources/logos/builtin_N.bmp, made by the same converter).
-    if (Bytes stored = stored_builtin_conversion(picture); !stored.empty()) return stored;
-    return convert_picture(picture, PictureFormat::bmp);
-}
-
-void QtOnlineSources::show_notice(const Text& page)
-{
-    if (m_show_notice) m_show_notice(page);
-}
-
-bool QtOnlineSources::abandoned() const
-{
-    return m_settings.stop && m_settings.stop->stopped();
-}
-
-std::vector<Bytes> builtin_logos()
-{
-    std::vector<Bytes> logos;
-    for (int i = 1; i <= builtin_brand_count; ++i) {
-        const QByteArray data = resource_bytes(QStringLiteral(":/logos/builtin_%1.gif").arg(i));
-        logos.emplace_back(data.begin(), data.end());
-    }
-    return logos;
+    return std::make_unique<QtOnlineSources>(std::move(show_notice), settings);
 }
 
 } // namespace vorsa::online

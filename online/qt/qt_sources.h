@@ -1,16 +1,17 @@
 #pragma once
-// The refresh's sources over the Qt HTTP client and picture conversion, and the built-in logos from
-// the program's resources.
+// The refresh's sources over the Qt HTTP client: the local sources (picture conversion, built-in
+// logos) with the page and the logos fetched from the vendor's server.
 
 #include "online/qt/http_client.h"
-#include "online/refresh.h"
+#include "online/qt/local_sources.h"
 
 #include <functional>
+#include <memory>
 #include <vector>
 
 namespace vorsa::online {
 
-class QtOnlineSources : public OnlineSources
+class QtOnlineSources : public QtLocalSources
 {
 public:
     // `show_notice` puts the fetched page where the preview will appear (the window hides the preview
@@ -20,19 +21,10 @@ public:
 
     Text fetch_page(const Text& url) override;
     std::vector<Bytes> fetch_all(const std::vector<Text>& urls) override;
-    // The built-in logos give the conversion stored with the program, any other picture is converted.
-    Bytes convert_to_bmp(const Bytes& picture) override;
-    void show_notice(const Text& page) override;
-    // Abandoned once the settings' stop has been stopped.
-    bool abandoned() const override;
-
-private:
-    std::function<void(const Text&)> m_show_notice;
-    HttpSettings m_settings;
 };
 
-// The five built-in logo GIFs (":/logos/builtin_1.gif" .. "builtin_5.gif"), in the order of the
-// built-in brand list. Their BMP conversions are stored beside them (":/logos/builtin_1.bmp" ..).
-std::vector<Bytes> builtin_logos();
+// A QtOnlineSources, for the window's start options (StartOptions::online_sources).
+std::unique_ptr<OnlineSources> make_http_sources(std::function<void(const Text& page)> show_notice,
+                                                 const HttpSettings& settings);
 
 } // namespace vorsa::online

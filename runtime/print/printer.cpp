@@ -98,7 +98,10 @@ bool resolve(void* handle, const char* symbol, Function& function)
 // Nothing when the library is missing or lacks a function the program uses.
 std::unique_ptr<CupsLibrary> load_cups(const std::string& file)
 {
-    void* handle = ::dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL);
+    // Lazily bound: the program calls a few of the library's functions, and binding all of them (and
+    // of its TLS and Kerberos libraries that allow it) when the list of printers is first asked for,
+    // at every start, cost about 4.5 M instructions.
+    void* handle = ::dlopen(file.c_str(), RTLD_LAZY | RTLD_LOCAL);
     if (!handle) return nullptr;
     auto cups = std::make_unique<CupsLibrary>();
     CupsLibrary& c = *cups;

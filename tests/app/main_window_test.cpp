@@ -58,6 +58,7 @@ StartOptions test_options()
 {
     StartOptions options;
     options.today = [] { return fifth_of_march_2015; };
+    options.online_sources = online::make_http_sources;
     options.printers = [](runtime::TextList& names) {
         names = {"Receipt-Printer", "PDF"};
         return 2;
@@ -433,6 +434,8 @@ TEST_F(MainWindowTest, OnlineStartTakesOnlyCompleteAnswersAndEndsInTime)
         bool logos_come;
         // The close box, this long into the start.
         std::optional<std::chrono::milliseconds> close_at = std::nullopt;
+        // Started without fetching sources, as an offline build starts: nothing is asked of the server.
+        bool without_fetching = false;
     };
     const std::vector<Row> rows = {
         {"a 500 error page is the offline start", server_error, logo, false, true},
@@ -443,6 +446,7 @@ TEST_F(MainWindowTest, OnlineStartTakesOnlyCompleteAnswersAndEndsInTime)
         {"a logo under an error status is absent", page, missing_logo, true, false},
         {"closed while the page is awaited", silent, logo, false, false, 300ms},
         {"closed while the logos are awaited", page, silent, false, false, 300ms},
+        {"no fetching sources: the offline start", page, logo, false, false, std::nullopt, true},
     };
 
     const fs::path settings = m_root / "start" / "dy.cfg";
@@ -461,6 +465,7 @@ TEST_F(MainWindowTest, OnlineStartTakesOnlyCompleteAnswersAndEndsInTime)
         options.server_address = server.address();
         options.online_time_limit = limit;
         options.online_inactivity_timeout = 10s;
+        if (row.without_fetching) options.online_sources = nullptr;
         std::vector<Text> shown;
         options.notice_view = [&shown](QWidget*, const Text& notice_page) -> runtime::Control* {
             shown.push_back(notice_page);
@@ -499,6 +504,7 @@ TEST_F(MainWindowTest, OnlineStartTakesOnlyCompleteAnswersAndEndsInTime)
         }
         EXPECT_LT(ended_at, (limit + slack).count());
         EXPECT_TRUE(window->isEnabled());
+        if (row.without_fetching) EXPECT_EQ(server.request_count(), 0u);
         EXPECT_EQ(shown, row.page_counts ? std::vector<Text>{notice} : std::vector<Text>{});
         if (row.page_counts) {
             EXPECT_EQ(runtime::read_setting(settings.string(), section_pingpai, key_online_brands),
