@@ -504,7 +504,9 @@ TEST_F(MainWindowTest, OnlineStartTakesOnlyCompleteAnswersAndEndsInTime)
         }
         EXPECT_LT(ended_at, (limit + slack).count());
         EXPECT_TRUE(window->isEnabled());
-        if (row.without_fetching) EXPECT_EQ(server.request_count(), 0u);
+        if (row.without_fetching) {
+            EXPECT_EQ(server.request_count(), 0u);
+        }
         EXPECT_EQ(shown, row.page_counts ? std::vector<Text>{notice} : std::vector<Text>{});
         if (row.page_counts) {
             EXPECT_EQ(runtime::read_setting(settings.string(), section_pingpai, key_online_brands),
