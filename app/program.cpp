@@ -1,10 +1,10 @@
 #include "app/program.h"
 
 #include "app/main_window.h"
+#include "app/program_platform.h"
 #include "online/vendor_server.h"
 #include "runtime/text/fatal.h"
 #include "runtime/print/printer.h"
-#include "runtime/widgets/qt_interaction.h"
 #include "runtime/qt/qt_platform.h"
 
 #include <future>
@@ -63,8 +63,7 @@ int program_main(int argc, char* argv[], const std::function<void(QApplication&)
     EarlyPrinterList printers;
     QApplication application(argc, argv);
     if (application_made) application_made(application);
-    runtime::install_qt_platform();
-    runtime::install_qt_interaction();
+    install_qt_program_platform();
 
     runtime::Printer printer;
     StartOptions options;

@@ -1,6 +1,6 @@
 #pragma once
-// The receipt's QR code encoder: one object for the whole run, asked for a picture of a text with the
-// caller's version, level, mask and colours, and holding that picture until the next request.
+// The receipt's QR code encoder: asked for a picture of a text with the caller's version, level, mask
+// and colours, it holds that picture until the next request.
 
 #include <cstdint>
 #include <string>

@@ -1,5 +1,6 @@
 #include "receipt/model.h"
 
+#include "receipt/receipt_platform.h"
 #include "runtime/text/fatal.h"
 #include "runtime/text/gbk.h"
 #include "runtime/text/numbers.h"
@@ -95,12 +96,9 @@ Text next_receipt_number()
 {
     // Seeding from the clock repeats the number when two builds fall in the same millisecond; then the
     // generator simply goes on from where the last number left it.
-    static std::uint32_t last_seed = 0;
-    static bool seeded = false;
     const std::uint32_t seed = runtime::tick_count();
-    if (seeded && seed == last_seed) return draw_receipt_number();
-    seeded = true;
-    last_seed = seed;
+    if (current_receipt_state().last_number_seed == seed) return draw_receipt_number();
+    install_receipt_state({seed});
     return make_receipt_number(seed);
 }
 

@@ -12,8 +12,9 @@ namespace vorsa::receipt {
 
 Bytes qr_symbol_picture(const Text& code_text)
 {
-    // One encoder for the whole run, encoding the GBK bytes as they are, at level L.
-    static qr::QrEncoder encoder(runtime::utf8_from_gbk);
+    // The GBK bytes as they are, at level L. The encoder keeps nothing from one build to the next (the
+    // code tables are built once for the whole run by the QR part), so each build makes its own.
+    qr::QrEncoder encoder(runtime::utf8_from_gbk);
     encoder.qr_encode(code_text, qr::input_gbk_bytes, qr::smallest_version, static_cast<int>(qr::ErrorLevel::low),
                       qr::default_mask, runtime::colour_black, runtime::colour_white);
     return encoder.qr_picture();

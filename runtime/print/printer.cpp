@@ -151,7 +151,7 @@ std::unique_ptr<CupsLibrary> load_cups(const std::string& file)
 struct SpoolerSettings
 {
     std::mutex mutex;
-    std::string library_file = "libcups.so.2";
+    std::string library_file = SpoolerHooks{}.library;
     bool tried = false;
     const CupsLibrary* library = nullptr;
     std::vector<std::unique_ptr<CupsLibrary>> loaded;
@@ -539,6 +539,19 @@ void set_spooler_library(std::string file)
 void set_spooler_time_limit(std::chrono::milliseconds limit)
 {
     spooler_settings().time_limit_ms = limit.count();
+}
+
+SpoolerHooks current_spooler_hooks()
+{
+    SpoolerSettings& settings = spooler_settings();
+    std::lock_guard lock(settings.mutex);
+    return {std::chrono::milliseconds(settings.time_limit_ms.load()), settings.library_file};
+}
+
+void install_spooler_hooks(const SpoolerHooks& hooks)
+{
+    set_spooler_time_limit(hooks.time_limit);
+    if (current_spooler_hooks().library != hooks.library) set_spooler_library(hooks.library);
 }
 
 int list_printers(TextList& names)

@@ -44,6 +44,17 @@ void set_spooler_time_limit(std::chrono::milliseconds limit);
 // The file of the spooler's client library, loaded on the next use of the spooler ("libcups.so.2").
 void set_spooler_library(std::string file);
 
+// Both settings above as one value: what the program installs with its other process-wide hooks, and
+// what a test's guard puts back.
+struct SpoolerHooks
+{
+    std::chrono::milliseconds time_limit = default_spooler_time_limit;
+    std::string library = "libcups.so.2";
+};
+SpoolerHooks current_spooler_hooks();
+// Installs both; the library is loaded anew on the next use only when its file changes.
+void install_spooler_hooks(const SpoolerHooks& hooks);
+
 // A spooler name (UTF-8) as the program's text: its GBK text when GBK holds every character, else with
 // each character GBK cannot hold written as "\u" and four hexadecimal digits (or "\U" and eight), which
 // survives the window's lists and the settings file unchanged. The spooler allows no "\" in a queue

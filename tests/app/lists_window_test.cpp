@@ -10,7 +10,7 @@
 #include "runtime/text/gbk.h"
 #include "runtime/widgets/popup_menu.h"
 #include "runtime/widgets/qt_interaction.h"
-#include "runtime/widgets/widgets_platform.h"
+#include "app/program_platform.h"
 #include "runtime/qt/qt_text.h"
 #include "runtime/settings/settings.h"
 #include "tests/app/refusing_printer.h"
@@ -327,7 +327,7 @@ protected:
     }
 
     // Puts every hook the test installs back when the test ends.
-    runtime::WidgetsPlatformGuard m_platform;
+    ProgramPlatformGuard m_platform;
 
     void TearDown() override
     {

@@ -12,7 +12,7 @@
 #include "runtime/text/gbk.h"
 #include "runtime/widgets/control_widgets.h"
 #include "runtime/widgets/qt_interaction.h"
-#include "runtime/widgets/widgets_platform.h"
+#include "app/program_platform.h"
 #include "runtime/qt/qt_text.h"
 #include "runtime/settings/settings.h"
 #include "tests/app/refusing_printer.h"
@@ -29,6 +29,8 @@
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QMenu>
+#include <QMessageBox>
 #include <QScreen>
 #include <QTest>
 #include <QTimer>
@@ -38,6 +40,7 @@
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
+#include <optional>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <string>
@@ -117,7 +120,7 @@ protected:
     }
 
     // Puts every hook the test installs back when the test ends.
-    runtime::WidgetsPlatformGuard m_platform;
+    ProgramPlatformGuard m_platform;
 
     void TearDown() override
     {
@@ -908,6 +911,61 @@ TEST(ProgramFaultTest, FaultInTheWindowShowsAMessageBoxThenEndsTheProgram)
         "box over the open window with the error icon: \\[error\\] program internal error number is 1\\. \n"
         "数组成员引用下标超出定义范围");
     fs::remove_all(directory);
+}
+
+// Hooks that say which one they are, read back from the std::function without running them.
+struct NumberedChooser
+{
+    int number;
+    QAction* operator()(QMenu&, const QPoint&) const { return nullptr; }
+};
+struct NumberedAnswerer
+{
+    int number;
+    QMessageBox::StandardButton operator()(QMessageBox&) const { return QMessageBox::Ok; }
+};
+
+// The program's hooks beyond the core's come back with the guard too: the popup menu chooser, the
+// message box answerer, the spooler's time limit and library, and the receipt numbers' last seed.
+TEST(ProgramPlatformTest, GuardPutsBackEveryHookInstallReplaced)
+{
+    const auto numbered = [](int number) {
+        ProgramPlatform platform = current_program_platform();
+        platform.menu_chooser = NumberedChooser{number};
+        platform.message_box_answerer = NumberedAnswerer{number};
+        platform.spooler.time_limit = std::chrono::milliseconds(1000 + number);
+        platform.spooler.library = "libcups-" + std::to_string(number) + ".so.2";
+        platform.receipt.last_number_seed = static_cast<std::uint32_t>(number);
+        return platform;
+    };
+    struct Observed
+    {
+        int chooser;  // 0: not a numbered one
+        int answerer; // 0: not a numbered one
+        std::chrono::milliseconds time_limit;
+        std::string library;
+        std::optional<std::uint32_t> last_number_seed;
+        bool operator==(const Observed&) const = default;
+    };
+    const auto observe = [] {
+        const ProgramPlatform now = current_program_platform();
+        const auto* chooser = now.menu_chooser.target<NumberedChooser>();
+        const auto* answerer = now.message_box_answerer.target<NumberedAnswerer>();
+        return Observed{chooser ? chooser->number : 0, answerer ? answerer->number : 0, now.spooler.time_limit,
+                        now.spooler.library, now.receipt.last_number_seed};
+    };
+    const Observed first{1, 1, std::chrono::milliseconds(1001), "libcups-1.so.2", 1u};
+    const Observed second{2, 2, std::chrono::milliseconds(1002), "libcups-2.so.2", 2u};
+
+    ProgramPlatformGuard outer; // leaves the binary's hooks as they were
+    install_program_platform(numbered(1));
+    EXPECT_EQ(observe(), first);
+    {
+        ProgramPlatformGuard inner;
+        install_program_platform(numbered(2));
+        EXPECT_EQ(observe(), second);
+    }
+    EXPECT_EQ(observe(), first);
 }
 
 } // namespace

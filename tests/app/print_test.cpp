@@ -12,6 +12,7 @@
 #include "app/lists.h"
 #include "app/main_window.h"
 #include "app/printing.h"
+#include "app/program_platform.h"
 #include "runtime/settings/settings_keys.h"
 #include "print_support.h"
 #include "receipt/layout.h"
@@ -242,7 +243,6 @@ protected:
     {
         window.reset();
         window_program.reset();
-        runtime::set_interaction(nullptr);
     }
     // Types a line and presses "添加预览".
     void add_line_in_window()
@@ -279,6 +279,7 @@ protected:
     receipt::ReceiptData data;
 
 private:
+    ProgramPlatformGuard m_platform; // puts back the interaction and the spooler's time limit and library
     fs::path m_directory;
 };
 
@@ -452,9 +453,8 @@ TEST_F(PrintingTest, SpoolerThatCannotServeGivesNoJobWithinTheTimeLimit)
         EXPECT_EQ(runtime::read_setting(settings, section_print, key_clerk), c.what);
 
         cupsSetServer(nullptr);
-        runtime::set_spooler_library("libcups.so.2");
+        runtime::set_spooler_library(runtime::SpoolerHooks{}.library);
     }
-    runtime::set_spooler_time_limit(runtime::default_spooler_time_limit);
     EXPECT_GT(hung.connections(), 0);
     EXPECT_TRUE(test::jobs_added(queue, before).empty());
     EXPECT_EQ(receiver->wait_for(1, 200ms).size(), 0u);
@@ -486,7 +486,6 @@ TEST_F(PrintingTest, JobGivenUpOnIsWithdrawnWhenTheSpoolerGoesOn)
     printer.close_printer();
     EXPECT_LT(std::chrono::steady_clock::now() - started, limit + slack);
     cupsSetServer(nullptr);
-    runtime::set_spooler_time_limit(runtime::default_spooler_time_limit);
 
     const auto added = test::jobs_added(queue, before);
     ASSERT_EQ(added.size(), 1u);
@@ -674,7 +673,6 @@ TEST_F(PrintingTest, WindowStartsAndPrintsWithinTheTimeLimitOnAHungSpooler)
     EXPECT_EQ(printer.last_job_id(), 0);
 
     cupsSetServer(nullptr);
-    runtime::set_spooler_time_limit(runtime::default_spooler_time_limit);
     EXPECT_GT(hung.connections(), 0);
     EXPECT_TRUE(test::jobs_added(queue, before).empty());
     EXPECT_EQ(receiver->wait_for(1, 200ms).size(), 0u);

@@ -14,7 +14,7 @@
 #include "runtime/widgets/control_widgets.h"
 #include "runtime/print/printer.h"
 #include "runtime/widgets/qt_interaction.h"
-#include "runtime/widgets/widgets_platform.h"
+#include "app/program_platform.h"
 #include "runtime/settings/settings.h"
 #include "tests/runtime/qt/qt_test_app.h"
 
@@ -106,7 +106,7 @@ protected:
     }
 
     // Puts every hook the test installs back when the test ends.
-    runtime::WidgetsPlatformGuard m_platform;
+    ProgramPlatformGuard m_platform;
 
     void TearDown() override
     {

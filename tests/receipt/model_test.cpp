@@ -1,5 +1,6 @@
 #include "receipt/model.h"
 
+#include "receipt/receipt_platform.h"
 #include "runtime/text/gbk.h"
 
 #include <gtest/gtest.h>
@@ -126,6 +127,7 @@ TEST(CodeText, NamesTheBrandAndEveryUsedLine)
 
 TEST(ReceiptNumber, HasThePrefixAndTenDigitsThatChange)
 {
+    ReceiptPlatformGuard platform; // puts the generator and the last seed back
     for (const Text& number : {make_receipt_number(0), make_receipt_number(123456789), next_receipt_number()}) {
         ASSERT_EQ(number.size(), 20u);
         EXPECT_EQ(number.substr(0, 10), "XS80000035");
@@ -136,6 +138,24 @@ TEST(ReceiptNumber, HasThePrefixAndTenDigitsThatChange)
     // Back to back, within the same millisecond, the numbers still differ.
     const Text first = next_receipt_number();
     EXPECT_NE(next_receipt_number(), first);
+}
+
+TEST(ReceiptNumber, GuardPutsBackTheLastSeed)
+{
+    ReceiptPlatformGuard outer;
+    install_receipt_state({});
+    {
+        ReceiptPlatformGuard inner;
+        next_receipt_number();
+        EXPECT_TRUE(current_receipt_state().last_number_seed.has_value());
+    }
+    EXPECT_FALSE(current_receipt_state().last_number_seed.has_value());
+    install_receipt_state({7});
+    {
+        ReceiptPlatformGuard inner;
+        install_receipt_state({});
+    }
+    EXPECT_EQ(current_receipt_state().last_number_seed, 7u);
 }
 
 TEST(Logo, ComesFromTheSelectedTickedBrandOrIsAbsent)

@@ -1,4 +1,5 @@
 #include "receipt/preview.h"
+#include "receipt/receipt_platform.h"
 #include "recording_surface.h"
 #include "runtime/text/gbk.h"
 #include "runtime/controls/interaction.h"
@@ -86,7 +87,7 @@ protected:
         return std::find(calls.begin(), calls.end(), call) != calls.end();
     }
 
-    runtime::PlatformGuard m_platform; // puts the dpi source back
+    ReceiptPlatformGuard m_platform; // puts the dpi source and the receipt number state back
     FakeWindow window;
 };
 
