@@ -1,10 +1,10 @@
 #include "app/lists.h"
 
+#include "runtime/controls/interaction.h"
+#include "runtime/settings/settings.h"
 #include "runtime/settings/settings_keys.h"
 #include "runtime/text/fatal.h"
-#include "runtime/controls/interaction.h"
 #include "runtime/text/numbers.h"
-#include "runtime/settings/settings.h"
 
 #include <cassert>
 #include <utility>

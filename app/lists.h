@@ -3,13 +3,13 @@
 // ticked entries fill the brand list), the shops, the printers and the history of entered lines. Each
 // change is written to the settings file at once; nothing is kept for shut-down.
 //
-// The lists work on the window's controls through runtime/controls/controls.h, so they test without a display.
-// Invariant after every operation: entry k of brand_box and entry k of ticked_logos() belong to the same
-// brand (same count, same order), because the receipt takes its logo from ticked_logos() at the
+// The lists work on the window's controls through runtime/controls/controls.h, so they test without a
+// display. Invariant after every operation: entry k of brand_box and entry k of ticked_logos() belong to the
+// same brand (same count, same order), because the receipt takes its logo from ticked_logos() at the
 // selection index of brand_box.
 
-#include "runtime/text/bytes.h"
 #include "runtime/controls/controls.h"
+#include "runtime/text/bytes.h"
 #include "runtime/text/text.h"
 
 #include <functional>

@@ -2,4 +2,7 @@
 
 #include "app/program.h"
 
-int main(int argc, char* argv[]) { return vorsa::app::program_main(argc, argv); }
+int main(int argc, char* argv[])
+{
+    return vorsa::app::program_main(argc, argv);
+}

@@ -1,14 +1,14 @@
 #include "app/main_window.h"
-#include "app/control_ids.h"
 
+#include "app/control_ids.h"
 #include "app/printing.h"
 #include "app/quantity.h"
-#include "runtime/settings/settings_keys.h"
 #include "online/qt/local_sources.h"
 #include "runtime/controls/interaction.h"
-#include "runtime/surface/picture.h"
 #include "runtime/qt/drawing_board.h"
 #include "runtime/settings/settings.h"
+#include "runtime/settings/settings_keys.h"
+#include "runtime/surface/picture.h"
 #include "runtime/surface/surface.h"
 #include "ui_main_window.h"
 

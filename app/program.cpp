@@ -3,9 +3,9 @@
 #include "app/main_window.h"
 #include "app/program_platform.h"
 #include "online/vendor_server.h"
-#include "runtime/text/fatal.h"
 #include "runtime/print/printer.h"
 #include "runtime/qt/qt_platform.h"
+#include "runtime/text/fatal.h"
 
 #include <future>
 #include <utility>

@@ -21,8 +21,8 @@ namespace vorsa::app {
 struct ProgramPlatform
 {
     runtime::Platform core;
-    runtime::MenuChooser menu_chooser;                  // empty: the menu runs modally
-    runtime::MessageBoxAnswerer message_box_answerer;   // empty: the box runs modally
+    runtime::MenuChooser menu_chooser;                // empty: the menu runs modally
+    runtime::MessageBoxAnswerer message_box_answerer; // empty: the box runs modally
     runtime::SpoolerHooks spooler;
     receipt::ReceiptState receipt;
 };

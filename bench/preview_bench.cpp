@@ -8,12 +8,12 @@
 // --benchmark_report_aggregates_only=true for medians; bench/README.md has the figures.
 #include "receipt/layout.h"
 #include "receipt/preview.h"
-#include "runtime/text/gbk.h"
 #include "runtime/controls/interaction.h"
-#include "runtime/surface/picture.h"
 #include "runtime/qt/drawing_board.h"
 #include "runtime/qt/qt_paint.h"
 #include "runtime/qt/qt_platform.h"
+#include "runtime/surface/picture.h"
+#include "runtime/text/gbk.h"
 
 #include <QApplication>
 #include <QPainter>

@@ -14,16 +14,16 @@
 //               --benchmark_report_aggregates_only=true
 //   print_bench --sample=printed.pdf    prints one sample receipt and keeps the PDF the printer received
 #include "app/main_window.h"
-#include "runtime/settings/settings_keys.h"
 #include "receipt/layout.h"
 #include "receipt/print.h"
-#include "runtime/text/gbk.h"
-#include "runtime/qt/page_surface.h"
 #include "runtime/print/printer.h"
-#include "runtime/widgets/qt_interaction.h"
+#include "runtime/qt/page_surface.h"
 #include "runtime/qt/qt_platform.h"
 #include "runtime/settings/settings.h"
+#include "runtime/settings/settings_keys.h"
 #include "runtime/surface/surface.h"
+#include "runtime/text/gbk.h"
+#include "runtime/widgets/qt_interaction.h"
 #include "tests/app/print_support.h"
 
 #include <QApplication>
@@ -73,8 +73,7 @@ public:
         fs::remove_all(m_directory);
         fs::create_directories(m_directory);
         const std::string settings = (m_directory / settings_file_name).string();
-        runtime::write_setting(settings, section_dayinji, key_printer,
-                               runtime::gbk_from_utf8(queue));
+        runtime::write_setting(settings, section_dayinji, key_printer, runtime::gbk_from_utf8(queue));
         runtime::write_setting(settings, section_print, key_ticked_brands, "耐克|"_gbk);
         runtime::write_setting(settings, section_print, key_shops, "0,新世界百货"_gbk);
         runtime::write_setting(settings, section_print, key_clerk, "店员甲"_gbk);

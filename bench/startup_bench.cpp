@@ -23,7 +23,8 @@
 
 namespace {
 
-struct Sample {
+struct Sample
+{
     double to_idle_ms = 0;
     double to_exit_ms = 0;
     double cpu_ms = 0;
@@ -75,14 +76,14 @@ bool run(const char* program, const std::string& directory, Sample& sample)
     return WIFEXITED(status) && WEXITSTATUS(status) == 0 && sample.to_idle_ms > 0;
 }
 
-template <class Value>
-Value median(std::vector<Value> values)
+template <class Value> Value median(std::vector<Value> values)
 {
     std::sort(values.begin(), values.end());
     return values[values.size() / 2];
 }
 
-struct Summary {
+struct Summary
+{
     double to_idle_ms = 0;
     double to_idle_min_ms = 0;
     double to_exit_ms = 0;
@@ -102,7 +103,8 @@ Summary summarise(const std::vector<Sample>& samples)
         cpu.push_back(s.cpu_ms);
         peak.push_back(s.peak_kb);
     }
-    return {median(idle), *std::min_element(idle.begin(), idle.end()), median(exit), median(cpu), median(peak)};
+    return {median(idle), *std::min_element(idle.begin(), idle.end()), median(exit), median(cpu),
+            median(peak)};
 }
 
 } // namespace
@@ -114,7 +116,8 @@ int main(int argc, char* argv[])
     const char* directory = mkdtemp(pattern);
     if (!directory) return 1;
 
-    struct Program {
+    struct Program
+    {
         std::string name;
         std::string path;
     };
@@ -167,9 +170,10 @@ int main(int argc, char* argv[])
     for (std::size_t p = 0; p < count; ++p) {
         const Summary& s = summary[p];
         std::printf("| %s | %.1f ms (%.1f) %.2fx | %.1f ms %.2fx | %.1f ms %.2fx | %.1f MB %.2fx |\n",
-                    programs[p].name.c_str(), s.to_idle_ms, s.to_idle_min_ms, s.to_idle_ms / anchor.to_idle_ms,
-                    s.to_exit_ms, s.to_exit_ms / anchor.to_exit_ms, s.cpu_ms, s.cpu_ms / anchor.cpu_ms,
-                    s.peak_kb / 1024.0, static_cast<double>(s.peak_kb) / anchor.peak_kb);
+                    programs[p].name.c_str(), s.to_idle_ms, s.to_idle_min_ms,
+                    s.to_idle_ms / anchor.to_idle_ms, s.to_exit_ms, s.to_exit_ms / anchor.to_exit_ms,
+                    s.cpu_ms, s.cpu_ms / anchor.cpu_ms, s.peak_kb / 1024.0,
+                    static_cast<double>(s.peak_kb) / anchor.peak_kb);
     }
     return 0;
 }

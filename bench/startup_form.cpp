@@ -5,8 +5,8 @@
 // file, no spooler, no network, no brand logos.
 
 #include "bench/startup_probe.h"
-#include "runtime/widgets/control_widgets.h"
 #include "runtime/qt/qt_platform.h"
+#include "runtime/widgets/control_widgets.h"
 #include "ui_main_window.h"
 
 #include <QComboBox>

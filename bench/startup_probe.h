@@ -24,8 +24,8 @@ public:
 
     bool eventFilter(QObject* watched, QEvent* event) override
     {
-        if (m_waits_for_enabled && event->type() == QEvent::EnabledChange && m_dialog && watched == m_dialog &&
-            m_dialog->isEnabled()) {
+        if (m_waits_for_enabled && event->type() == QEvent::EnabledChange && m_dialog &&
+            watched == m_dialog && m_dialog->isEnabled()) {
             m_waits_for_enabled = false;
             QCoreApplication::postEvent(this, new QEvent(idle_event), Qt::LowEventPriority);
             return false;

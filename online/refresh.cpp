@@ -1,9 +1,9 @@
 #include "online/refresh.h"
 
-#include "runtime/settings/settings_keys.h"
 #include "online/url.h"
-#include "runtime/text/gbk.h"
 #include "runtime/settings/settings.h"
+#include "runtime/settings/settings_keys.h"
+#include "runtime/text/gbk.h"
 
 #include <cassert>
 
@@ -66,8 +66,7 @@ OnlineBrands online_refresh(OnlineSources& sources, const std::string& settings_
 
     // A start given up on the way leaves the settings file as it was.
     if (sources.abandoned()) return {};
-    if (page_came)
-        write_setting(settings_path, section_pingpai, key_online_brands, online_brand_text);
+    if (page_came) write_setting(settings_path, section_pingpai, key_online_brands, online_brand_text);
     return result;
 }
 

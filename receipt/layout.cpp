@@ -1,8 +1,8 @@
 #include "receipt/layout.h"
 
-#include "runtime/text/gbk.h"
 #include "runtime/surface/picture.h"
 #include "runtime/surface/surface.h"
+#include "runtime/text/gbk.h"
 
 #include <cmath>
 

@@ -1,10 +1,10 @@
 #include "receipt/model.h"
 
 #include "receipt/receipt_platform.h"
+#include "runtime/settings/settings_keys.h"
 #include "runtime/text/fatal.h"
 #include "runtime/text/gbk.h"
 #include "runtime/text/numbers.h"
-#include "runtime/settings/settings_keys.h"
 
 #include <cinttypes>
 #include <cstdio>
@@ -22,11 +22,15 @@ const Text& ReceiptLines::cell(int row, Column column) const
 int ReceiptLines::used_rows() const
 {
     int used = 0;
-    while (used < rows && !m_rows[used][0].empty()) ++used;
+    while (used < rows && !m_rows[used][0].empty())
+        ++used;
     return used;
 }
 
-bool ReceiptLines::is_full() const { return !m_rows[rows - 1][0].empty(); }
+bool ReceiptLines::is_full() const
+{
+    return !m_rows[rows - 1][0].empty();
+}
 
 bool ReceiptLines::append(Row row)
 {
@@ -36,10 +40,19 @@ bool ReceiptLines::append(Row row)
     return true;
 }
 
-void ReceiptLines::clear() { m_rows = {}; }
+void ReceiptLines::clear()
+{
+    m_rows = {};
+}
 
-Text table_full_message() { return "最多5条，已满5条，清除重来吧"_gbk; }
-Text table_full_caption() { return "已满5条"_gbk; }
+Text table_full_message()
+{
+    return "最多5条，已满5条，清除重来吧"_gbk;
+}
+Text table_full_caption()
+{
+    return "已满5条"_gbk;
+}
 
 Text format_money(std::string_view text)
 {
@@ -70,7 +83,8 @@ AddOutcome add_line(ReceiptLines& lines, const LineInput& input)
 Text total_text(const ReceiptLines& lines)
 {
     double sum = 0;
-    for (int row = 1; row <= ReceiptLines::rows; ++row) sum += runtime::to_number(lines.cell(row, Column::amount));
+    for (int row = 1; row <= ReceiptLines::rows; ++row)
+        sum += runtime::to_number(lines.cell(row, Column::amount));
     return format_money(runtime::to_text(sum));
 }
 
@@ -80,7 +94,8 @@ namespace {
 Text draw_receipt_number()
 {
     Text number = "XS80000035";
-    for (int digit = 0; digit < 10; ++digit) number += static_cast<char>('0' + runtime::random_in_range(0, 9));
+    for (int digit = 0; digit < 10; ++digit)
+        number += static_cast<char>('0' + runtime::random_in_range(0, 9));
     return number;
 }
 

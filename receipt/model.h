@@ -16,11 +16,19 @@ using runtime::Bytes;
 using runtime::Text;
 
 // Columns of a product line, 1-based as the layout counts them.
-enum class Column { product = 1, size = 2, unit_price = 3, quantity = 4, amount = 5 };
+enum class Column
+{
+    product = 1,
+    size = 2,
+    unit_price = 3,
+    quantity = 4,
+    amount = 5
+};
 
 // The 5 x 5 line table. Rows fill from the first; a row is used when its product is not empty, so the
 // used rows are always 1..n, and row 5 used means the table is full.
-class ReceiptLines {
+class ReceiptLines
+{
 public:
     static constexpr int rows = 5;
     static constexpr int columns = 5;
@@ -39,7 +47,8 @@ private:
 };
 
 // The record that the layout draws; every field is empty until the first preview build.
-struct ReceiptData {
+struct ReceiptData
+{
     Text shop_name;
     Text receipt_number;
     Text sale_date;
@@ -51,20 +60,23 @@ struct ReceiptData {
 };
 
 // What the window holds when a line is added: the four inputs as typed.
-struct LineInput {
+struct LineInput
+{
     Text product;
     Text size;
     Text price;
     Text quantity;
 };
 
-enum class AddResult {
+enum class AddResult
+{
     ignored,    // product or size empty: nothing happens, no message
     table_full, // a sixth line: the window shows table_full_message()
     added,
 };
 
-struct AddOutcome {
+struct AddOutcome
+{
     AddResult result = AddResult::ignored;
     // product|size|amount, handed to the history when a line was added.
     Text history_entry;
@@ -101,7 +113,8 @@ Text make_code_text(std::string_view brand, const ReceiptLines& lines);
 Bytes logo_for_selection(const std::vector<Bytes>& ticked_logos, int selection);
 
 // The window's fields as the preview build reads them.
-struct ReceiptFields {
+struct ReceiptFields
+{
     Text shop_name;
     Text clerk_name;
     Text shop_address;

@@ -3,10 +3,10 @@
 #include "qr/qr_code.h"
 #include "qr/qr_encoder.h"
 #include "receipt/layout.h"
-#include "runtime/text/gbk.h"
 #include "runtime/controls/interaction.h"
 #include "runtime/surface/picture.h"
 #include "runtime/surface/surface.h"
+#include "runtime/text/gbk.h"
 
 namespace vorsa::receipt {
 
@@ -15,8 +15,9 @@ Bytes qr_symbol_picture(const Text& code_text)
     // The GBK bytes as they are, at level L. The encoder keeps nothing from one build to the next (the
     // code tables are built once for the whole run by the QR part), so each build makes its own.
     qr::QrEncoder encoder(runtime::utf8_from_gbk);
-    encoder.qr_encode(code_text, qr::input_gbk_bytes, qr::smallest_version, static_cast<int>(qr::ErrorLevel::low),
-                      qr::default_mask, runtime::colour_black, runtime::colour_white);
+    encoder.qr_encode(code_text, qr::input_gbk_bytes, qr::smallest_version,
+                      static_cast<int>(qr::ErrorLevel::low), qr::default_mask, runtime::colour_black,
+                      runtime::colour_white);
     return encoder.qr_picture();
 }
 

@@ -8,8 +8,8 @@
 
 #include "online/qt/picture_convert.h"
 #include "online/refresh.h"
-#include "runtime/text/gbk.h"
 #include "runtime/qt/qt_text.h"
+#include "runtime/text/gbk.h"
 
 #include <QBuffer>
 #include <QDir>
@@ -91,8 +91,8 @@ int main(int argc, char** argv)
     for (std::size_t i = 0; i < names.size(); ++i) {
         const QString gif = root + QStringLiteral("/resources/logos/builtin_%1.gif").arg(i + 1);
         if (!bmp_only)
-            ok &= write_gif(gif, logo_picture(runtime::to_qstring(names[i]), grounds[i % 5],
-                                              QColor(0x20, 0x20, 0x20)));
+            ok &= write_gif(
+                gif, logo_picture(runtime::to_qstring(names[i]), grounds[i % 5], QColor(0x20, 0x20, 0x20)));
         ok &= write_bmp(gif);
     }
     if (bmp_only) return ok ? 0 : 1;

@@ -54,7 +54,8 @@ void click(QWidget* button)
 {
     const QPointF centre = QRectF(button->rect()).center();
     const QPointF global = button->mapToGlobal(centre);
-    QMouseEvent press(QEvent::MouseButtonPress, centre, global, Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
+    QMouseEvent press(QEvent::MouseButtonPress, centre, global, Qt::LeftButton, Qt::LeftButton,
+                      Qt::NoModifier);
     QMouseEvent release(QEvent::MouseButtonRelease, centre, global, Qt::LeftButton, Qt::NoButton,
                         Qt::NoModifier);
     QApplication::sendEvent(button, &press);
@@ -70,7 +71,8 @@ void take_picture(vorsa::runtime::MainDialog& window)
         const char* price;
         const char* quantity;
     };
-    const Line lines[] = {{"跑步鞋", "42", "399", "1"}, {"运动T恤", "L", "129", "2"}, {"运动袜", "均码", "29", "3"}};
+    const Line lines[] = {
+        {"跑步鞋", "42", "399", "1"}, {"运动T恤", "L", "129", "2"}, {"运动袜", "均码", "29", "3"}};
     const auto box = [&window](const char* name) {
         return window.findChild<QWidget*>(QString::fromLatin1(name));
     };
@@ -98,7 +100,8 @@ void on_application_made(QApplication& application)
     QObject::connect(poll, &QTimer::timeout, [poll] {
         for (QWidget* widget : QApplication::topLevelWidgets()) {
             auto* window = qobject_cast<vorsa::runtime::MainDialog*>(widget);
-            if (!window || !window->isVisible() || !window->windowHandle() || !window->windowHandle()->isExposed())
+            if (!window || !window->isVisible() || !window->windowHandle() ||
+                !window->windowHandle()->isExposed())
                 continue;
             poll->stop();
             wait(300);

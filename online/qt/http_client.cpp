@@ -1,8 +1,8 @@
 #include "online/qt/http_client.h"
 
 #include "online/url.h"
-#include "runtime/text/chars.h"
 #include "runtime/qt/qt_text.h"
+#include "runtime/text/chars.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>

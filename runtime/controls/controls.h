@@ -1,9 +1,9 @@
 #pragma once
 // The window's controls as the program sees them: edit boxes, drop-down lists, push buttons, the spin
 // control and popup menus, with the operations and events the program uses. The Qt implementations
-// live in runtime/widgets/; runtime/controls/memory_controls.h holds plain in-memory ones, so the program's logic
-// (lists, history, receipt input) tests without a display. Texts are GBK; list indices are 0-based
-// with -1 for none.
+// live in runtime/widgets/; runtime/controls/memory_controls.h holds plain in-memory ones, so the program's
+// logic (lists, history, receipt input) tests without a display. Texts are GBK; list indices are 0-based with
+// -1 for none.
 
 #include "runtime/text/text.h"
 
@@ -11,23 +11,28 @@
 
 namespace vorsa::runtime {
 
-class Control {
+class Control
+{
 public:
     virtual ~Control() = default;
     virtual void set_visible(bool shown) = 0;
     virtual bool is_visible() const = 0;
 };
 
-class TextControl : public Control {
+class TextControl : public Control
+{
 public:
     // The control's whole text; for a fixed drop-down list the selected item's text (empty if none).
     virtual Text get_control_text() const = 0;
     virtual bool set_control_text(const Text& text) = 0;
 };
 
-class EditBox : public TextControl {};
+class EditBox : public TextControl
+{
+};
 
-class DropDownList : public TextControl {
+class DropDownList : public TextControl
+{
 public:
     // Index of the new last item, or a negative value when the list refused it.
     virtual int add_item(const Text& text) = 0;
@@ -44,12 +49,14 @@ public:
     virtual void on_selection_changed(std::function<void()> handler) = 0;
 };
 
-class PushButton : public Control {
+class PushButton : public Control
+{
 public:
     virtual void on_click(std::function<void()> handler) = 0;
 };
 
-class SpinControl : public Control {
+class SpinControl : public Control
+{
 public:
     // Called with the change the control proposes: -1 for the upper arrow, +1 for the lower one.
     virtual void on_delta(std::function<void(int delta)> handler) = 0;
@@ -59,7 +66,8 @@ public:
 inline constexpr int menu_unchecked = 0;
 inline constexpr int menu_checked = 8;
 
-class PopupMenu {
+class PopupMenu
+{
 public:
     virtual ~PopupMenu() = default;
     // False when the object already holds a menu.

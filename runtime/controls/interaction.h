@@ -12,7 +12,8 @@ inline constexpr int mb_ok = 0x0;
 inline constexpr int mb_icon_error = 0x10;
 inline constexpr int mb_icon_information = 0x40;
 
-class Interaction {
+class Interaction
+{
 public:
     virtual ~Interaction() = default;
     // Modal box with no owner; returns the pressed button's platform code minus 1 (OK gives 0).

@@ -51,8 +51,10 @@ int MemoryDropDownList::delete_item(int index)
 {
     if (index < 0 || index >= item_count()) return -1;
     m_items.erase(m_items.begin() + index);
-    if (m_selection == index) m_selection = -1;
-    else if (m_selection > index) --m_selection;
+    if (m_selection == index)
+        m_selection = -1;
+    else if (m_selection > index)
+        --m_selection;
     return item_count();
 }
 
@@ -91,7 +93,8 @@ bool MemoryPopupMenu::append_menu_item(const Text& text, int command_id)
 
 const MemoryPopupMenu::Item* MemoryPopupMenu::find(int item, bool by_position) const
 {
-    if (by_position) return item >= 0 && item < menu_item_count() ? &m_items[static_cast<std::size_t>(item)] : nullptr;
+    if (by_position)
+        return item >= 0 && item < menu_item_count() ? &m_items[static_cast<std::size_t>(item)] : nullptr;
     for (const Item& candidate : m_items)
         if (candidate.id == item) return &candidate;
     return nullptr;
@@ -123,8 +126,14 @@ int MemoryPopupMenu::get_menu_item_id(int position) const
     return found ? found->id : -1;
 }
 
-int MemoryPopupMenu::menu_item_count() const { return static_cast<int>(m_items.size()); }
+int MemoryPopupMenu::menu_item_count() const
+{
+    return static_cast<int>(m_items.size());
+}
 
-void MemoryPopupMenu::show_popup_menu(int, int) { ++m_shown; }
+void MemoryPopupMenu::show_popup_menu(int, int)
+{
+    ++m_shown;
+}
 
 } // namespace vorsa::runtime

@@ -9,7 +9,8 @@
 
 namespace vorsa::runtime {
 
-class MemoryEditBox : public EditBox {
+class MemoryEditBox : public EditBox
+{
 public:
     void set_visible(bool shown) override { m_visible = shown; }
     bool is_visible() const override { return m_visible; }
@@ -21,7 +22,8 @@ private:
     bool m_visible = true;
 };
 
-class MemoryDropDownList : public DropDownList {
+class MemoryDropDownList : public DropDownList
+{
 public:
     // An editable list keeps a typed text of its own; a fixed one shows the selected item.
     explicit MemoryDropDownList(bool editable = false) : m_editable(editable) {}
@@ -52,7 +54,8 @@ private:
     std::function<void()> m_changed;
 };
 
-class MemoryPushButton : public PushButton {
+class MemoryPushButton : public PushButton
+{
 public:
     void set_visible(bool shown) override { m_visible = shown; }
     bool is_visible() const override { return m_visible; }
@@ -67,7 +70,8 @@ private:
     std::function<void()> m_clicked;
 };
 
-class MemorySpinControl : public SpinControl {
+class MemorySpinControl : public SpinControl
+{
 public:
     void set_visible(bool shown) override { m_visible = shown; }
     bool is_visible() const override { return m_visible; }
@@ -84,7 +88,8 @@ private:
     std::function<void(int)> m_delta;
 };
 
-class MemoryPopupMenu : public PopupMenu {
+class MemoryPopupMenu : public PopupMenu
+{
 public:
     bool create_popup_menu() override;
     void destroy_popup_menu() override;
@@ -100,7 +105,8 @@ public:
     int times_shown() const { return m_shown; }
 
 private:
-    struct Item {
+    struct Item
+    {
         Text text;
         int id;
         int state;

@@ -16,11 +16,11 @@ namespace vorsa::runtime {
 
 struct Platform
 {
-    FatalHandler fatal_handler = nullptr;         // nullptr: standard error
-    PictureDecoder picture_decoder;               // empty: BMP only
-    std::function<int()> screen_dpi_source;       // empty: 96 dpi
-    Interaction* interaction = nullptr;           // nullptr: the console
-    std::uint32_t random_generator_state = 1;     // the calling thread's
+    FatalHandler fatal_handler = nullptr;     // nullptr: standard error
+    PictureDecoder picture_decoder;           // empty: BMP only
+    std::function<int()> screen_dpi_source;   // empty: 96 dpi
+    Interaction* interaction = nullptr;       // nullptr: the console
+    std::uint32_t random_generator_state = 1; // the calling thread's
 };
 
 // The hooks installed now.

@@ -11,20 +11,18 @@
 #include <QPdfWriter>
 
 // Only the types and declarations: the library itself is loaded on first use (see CupsLibrary).
-#include <cups/cups.h>
-
 #include <atomic>
 #include <cmath>
 #include <condition_variable>
 #include <cstdint>
+#include <cups/cups.h>
+#include <dlfcn.h>
 #include <mutex>
 #include <string>
 #include <system_error>
 #include <thread>
 #include <utility>
 #include <vector>
-
-#include <dlfcn.h>
 
 namespace vorsa::runtime {
 
@@ -88,8 +86,7 @@ struct CupsLibrary
     decltype(&::cupsLastError) last_error = nullptr;
 };
 
-template <class Function>
-bool resolve(void* handle, const char* symbol, Function& function)
+template <class Function> bool resolve(void* handle, const char* symbol, Function& function)
 {
     function = reinterpret_cast<Function>(::dlsym(handle, symbol));
     return function != nullptr;
@@ -106,18 +103,13 @@ std::unique_ptr<CupsLibrary> load_cups(const std::string& file)
     auto cups = std::make_unique<CupsLibrary>();
     CupsLibrary& c = *cups;
     const bool complete =
-        resolve(handle, "cupsServer", c.server) &&
-        resolve(handle, "ippPort", c.port) &&
-        resolve(handle, "cupsEncryption", c.encryption) &&
-        resolve(handle, "cupsUser", c.user) &&
+        resolve(handle, "cupsServer", c.server) && resolve(handle, "ippPort", c.port) &&
+        resolve(handle, "cupsEncryption", c.encryption) && resolve(handle, "cupsUser", c.user) &&
         resolve(handle, "cupsSetServer", c.set_server) &&
         resolve(handle, "cupsSetEncryption", c.set_encryption) &&
-        resolve(handle, "cupsSetUser", c.set_user) &&
-        resolve(handle, "httpConnect2", c.connect) &&
-        resolve(handle, "httpSetTimeout", c.set_timeout) &&
-        resolve(handle, "httpClose", c.close) &&
-        resolve(handle, "cupsGetDests2", c.get_dests) &&
-        resolve(handle, "cupsFreeDests", c.free_dests) &&
+        resolve(handle, "cupsSetUser", c.set_user) && resolve(handle, "httpConnect2", c.connect) &&
+        resolve(handle, "httpSetTimeout", c.set_timeout) && resolve(handle, "httpClose", c.close) &&
+        resolve(handle, "cupsGetDests2", c.get_dests) && resolve(handle, "cupsFreeDests", c.free_dests) &&
         resolve(handle, "cupsGetDefault2", c.get_default) &&
         resolve(handle, "cupsGetNamedDest", c.get_named_dest) &&
         resolve(handle, "cupsCopyDestInfo", c.copy_dest_info) &&
@@ -125,8 +117,7 @@ std::unique_ptr<CupsLibrary> load_cups(const std::string& file)
         resolve(handle, "cupsFindDestDefault", c.find_dest_default) &&
         resolve(handle, "ippGetValueTag", c.get_value_tag) &&
         resolve(handle, "ippGetResolution", c.get_resolution) &&
-        resolve(handle, "ippGetString", c.get_string) &&
-        resolve(handle, "pwgMediaForPWG", c.media_for_pwg) &&
+        resolve(handle, "ippGetString", c.get_string) && resolve(handle, "pwgMediaForPWG", c.media_for_pwg) &&
         resolve(handle, "pwgMediaForLegacy", c.media_for_legacy) &&
         resolve(handle, "cupsAddOption", c.add_option) &&
         resolve(handle, "cupsFreeOptions", c.free_options) &&
@@ -135,12 +126,9 @@ std::unique_ptr<CupsLibrary> load_cups(const std::string& file)
         resolve(handle, "cupsStartDocument", c.start_document) &&
         resolve(handle, "cupsWriteRequestData", c.write_request_data) &&
         resolve(handle, "cupsFinishDocument", c.finish_document) &&
-        resolve(handle, "cupsCancelJob2", c.cancel_job) &&
-        resolve(handle, "ippNewRequest", c.new_request) &&
-        resolve(handle, "ippAddString", c.add_string) &&
-        resolve(handle, "cupsDoRequest", c.do_request) &&
-        resolve(handle, "ippDelete", c.delete_ipp) &&
-        resolve(handle, "cupsLastError", c.last_error);
+        resolve(handle, "cupsCancelJob2", c.cancel_job) && resolve(handle, "ippNewRequest", c.new_request) &&
+        resolve(handle, "ippAddString", c.add_string) && resolve(handle, "cupsDoRequest", c.do_request) &&
+        resolve(handle, "ippDelete", c.delete_ipp) && resolve(handle, "cupsLastError", c.last_error);
     // The library stays mapped for good even when incomplete: threads given up on may still be in it.
     if (!complete) return nullptr;
     return cups;
@@ -264,7 +252,10 @@ std::optional<Result> converse(const CupsLibrary& cups, Work work, Clock::time_p
     return std::move(shared->result);
 }
 
-int stop_waiting(http_t*, void*) { return 0; }
+int stop_waiting(http_t*, void*)
+{
+    return 0;
+}
 
 // One connection to the spooler with the queue it looked up, and the job opened on it. Released on
 // whichever thread holds it last; a job still open then (its document never handed over, or handed over
@@ -273,9 +264,8 @@ class Session
 {
 public:
     explicit Session(const CupsLibrary& cups)
-        : m_cups(cups),
-          m_http(cups.connect(cups.server(), cups.port(), nullptr, AF_UNSPEC, cups.encryption(), 1,
-                              connect_timeout_ms, nullptr))
+        : m_cups(cups), m_http(cups.connect(cups.server(), cups.port(), nullptr, AF_UNSPEC, cups.encryption(),
+                                            1, connect_timeout_ms, nullptr))
     {
         if (m_http) m_cups.set_timeout(m_http, answer_timeout_s, stop_waiting, nullptr);
     }
@@ -441,10 +431,9 @@ namespace {
 int reported_resolution(const Session& session)
 {
     const CupsLibrary& cups = session.cups();
-    ipp_attribute_t* attribute =
-        session.info
-            ? cups.find_dest_default(session.http(), session.dest, session.info, "printer-resolution")
-            : nullptr;
+    ipp_attribute_t* attribute = session.info ? cups.find_dest_default(session.http(), session.dest,
+                                                                       session.info, "printer-resolution")
+                                              : nullptr;
     if (!attribute || cups.get_value_tag(attribute) != IPP_TAG_RESOLUTION) return fallback_printer_dpi;
     int vertical = 0;
     ipp_res_t units = IPP_RES_PER_INCH;
@@ -468,7 +457,10 @@ std::pair<int, int> default_paper(const Session& session)
 }
 
 // A length in 0.1 mm as the spooler's custom-size text writes millimetres: 1200 gives "120", 1205 "120.5".
-std::string millimetres(int tenths) { return to_text(tenths / 10.0); }
+std::string millimetres(int tenths)
+{
+    return to_text(tenths / 10.0);
+}
 
 struct PageSetup
 {
@@ -500,7 +492,8 @@ std::optional<PageSetup> page_setup(const PageRequest& request, std::pair<int, i
 
     // A width or length of its own makes a custom page, which wins over any paper name.
     if (request.paper_width || request.paper_length)
-        setup.options.emplace_back("media", "Custom." + millimetres(width) + "x" + millimetres(length) + "mm");
+        setup.options.emplace_back("media",
+                                   "Custom." + millimetres(width) + "x" + millimetres(length) + "mm");
     else if (!paper_name.empty())
         setup.options.emplace_back("media", paper_name);
     if (request.orientation)
@@ -508,12 +501,11 @@ std::optional<PageSetup> page_setup(const PageRequest& request, std::pair<int, i
 
     const QPageSize page(QSizeF(width / 10.0, length / 10.0), QPageSize::Millimeter, QString(),
                          QPageSize::ExactMatch);
-    setup.layout = QPageLayout(page,
-                               orientation == orientation_portrait ? QPageLayout::Portrait : QPageLayout::Landscape,
-                               QMarginsF(0, 0, 0, 0), QPageLayout::Millimeter);
+    setup.layout = QPageLayout(
+        page, orientation == orientation_portrait ? QPageLayout::Portrait : QPageLayout::Landscape,
+        QMarginsF(0, 0, 0, 0), QPageLayout::Millimeter);
     return setup;
 }
-
 
 // The spooler's default printer in its own encoding; empty when there is none. Runs on a conversation's
 // thread.
@@ -575,7 +567,8 @@ int list_printers(TextList& names)
         deadline_from_now());
     if (!listed || listed->empty()) return 0;
     TextList found;
-    for (const std::string& queue : *listed) found.push_back(printer_text_from_spooler_name(queue));
+    for (const std::string& queue : *listed)
+        found.push_back(printer_text_from_spooler_name(queue));
     names = std::move(found);
     return static_cast<int>(names.size());
 }
@@ -630,11 +623,20 @@ struct Outcome
 
 Printer::Printer() = default;
 
-Printer::~Printer() { close_printer(); }
+Printer::~Printer()
+{
+    close_printer();
+}
 
-bool Printer::prepared() const { return m_job != nullptr; }
+bool Printer::prepared() const
+{
+    return m_job != nullptr;
+}
 
-int Printer::resolution() const { return m_job ? m_job->dpi : 0; }
+int Printer::resolution() const
+{
+    return m_job ? m_job->dpi : 0;
+}
 
 bool Printer::prepare_printer(const std::optional<Text>& name, const PageRequest& request)
 {
@@ -773,9 +775,9 @@ bool Printer::end_document()
             if (painted && !given_up() &&
                 c.start_document(s.http(), s.queue.c_str(), s.job_id, title.c_str(), CUPS_FORMAT_PDF, 1) ==
                     HTTP_STATUS_CONTINUE) {
-                const bool written = c.write_request_data(s.http(), document.constData(),
-                                                          static_cast<size_t>(document.size())) ==
-                                     HTTP_STATUS_CONTINUE;
+                const bool written =
+                    c.write_request_data(s.http(), document.constData(),
+                                         static_cast<size_t>(document.size())) == HTTP_STATUS_CONTINUE;
                 const bool finished = c.finish_document(s.http(), s.queue.c_str()) == IPP_STATUS_OK;
                 handed = written && finished;
             }

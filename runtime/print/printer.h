@@ -22,9 +22,9 @@
 // that GBK cannot hold is written "\uXXXX" ("\UXXXXXXXX" beyond 16 bits) in the program's text; see
 // printer_text_from_spooler_name.
 
-#include "runtime/text/bytes.h"
 #include "runtime/controls/printer.h"
 #include "runtime/qt/page_surface.h"
+#include "runtime/text/bytes.h"
 #include "runtime/text/text.h"
 
 #include <chrono>

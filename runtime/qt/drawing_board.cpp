@@ -1,8 +1,8 @@
 #include "runtime/qt/drawing_board.h"
 
-#include "runtime/surface/picture.h"
 #include "runtime/qt/qt_paint.h"
 #include "runtime/qt/qt_text.h"
+#include "runtime/surface/picture.h"
 
 #include <QPaintEvent>
 #include <QPainter>

@@ -1,9 +1,9 @@
 #include "runtime/qt/page_surface.h"
 
-#include "runtime/text/gbk.h"
-#include "runtime/surface/picture.h"
 #include "runtime/qt/qt_paint.h"
 #include "runtime/qt/qt_text.h"
+#include "runtime/surface/picture.h"
+#include "runtime/text/gbk.h"
 
 #include <QFontDatabase>
 #include <QFontInfo>

@@ -1,10 +1,10 @@
 #include "runtime/qt/qt_platform.h"
 
-#include "runtime/text/gbk.h"
-#include "runtime/surface/picture.h"
 #include "runtime/qt/qt_paint.h"
 #include "runtime/qt/qt_text.h"
+#include "runtime/surface/picture.h"
 #include "runtime/surface/surface.h"
+#include "runtime/text/gbk.h"
 
 #include <QBuffer>
 #include <QFont>

@@ -16,6 +16,7 @@ Text read_setting(const std::string& path, std::string_view section, std::string
 
 // Writes the key with its value, creating section, key and file as needed. False when the file
 // could not be written (callers ignore it, as the stored value is simply lost).
-bool write_setting(const std::string& path, std::string_view section, std::string_view key, std::string_view value);
+bool write_setting(const std::string& path, std::string_view section, std::string_view key,
+                   std::string_view value);
 
 } // namespace vorsa::runtime

@@ -13,8 +13,14 @@ namespace vorsa::runtime {
 
 using Bytes = std::vector<std::uint8_t>;
 
-inline Bytes bytes_of(std::string_view text) { return Bytes(text.begin(), text.end()); }
-inline Text text_of(const Bytes& bytes) { return Text(bytes.begin(), bytes.end()); }
+inline Bytes bytes_of(std::string_view text)
+{
+    return Bytes(text.begin(), text.end());
+}
+inline Text text_of(const Bytes& bytes)
+{
+    return Text(bytes.begin(), bytes.end());
+}
 
 // n zero bytes; empty when n < 1.
 Bytes blank_bytes(int n);
@@ -28,7 +34,8 @@ Bytes left_bytes(const Bytes& bytes, int n);
 // 1-based position of the first occurrence of `sought` at or after `start`, or -1.
 int find_bytes(const Bytes& bytes, const Bytes& sought, int start = 1);
 
-enum class ValueType {
+enum class ValueType
+{
     byte = 1,
     int16 = 2,
     int32 = 3,
@@ -47,8 +54,7 @@ using Value = std::variant<std::int64_t, double, bool, Text>;
 // zeros, text reads up to the next zero byte, a position outside the array gives 0 of that type.
 Value value_from_bytes(const Bytes& bytes, ValueType type, int position = 1);
 
-template <class List>
-int member_count(const List& list)
+template <class List> int member_count(const List& list)
 {
     return static_cast<int>(list.size());
 }

@@ -9,7 +9,8 @@
 
 namespace vorsa::runtime {
 
-enum class Fault {
+enum class Fault
+{
     index_above_count = 1,
     not_a_number = 2,
     dimension_mismatch = 3,
@@ -41,8 +42,7 @@ Text fault_message(Fault fault);
 void install_out_of_memory_handler();
 
 // Element `index` (1-based) of a list; an index outside it is a fault.
-template <class List>
-auto& element(List& list, int index)
+template <class List> auto& element(List& list, int index)
 {
     if (index < 1) fatal_error(Fault::index_below_one);
     if (static_cast<std::size_t>(index) > list.size()) fatal_error(Fault::index_above_count);

@@ -18,7 +18,10 @@ std::u16string utf16_from_gbk(std::string_view gbk);
 
 namespace literals {
 // "授权经销商"_gbk: a GBK text written readably in UTF-8 source.
-inline Text operator""_gbk(const char* utf8, std::size_t size) { return gbk_from_utf8({utf8, size}); }
+inline Text operator""_gbk(const char* utf8, std::size_t size)
+{
+    return gbk_from_utf8({utf8, size});
+}
 } // namespace literals
 
 } // namespace vorsa::runtime

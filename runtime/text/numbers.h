@@ -16,7 +16,10 @@ namespace vorsa::runtime {
 // point removed: 12.5 gives "12.5", 3.0 gives "3", 0.0000001 gives "0".
 Text to_text(double value);
 Text to_text(std::int64_t value);
-inline Text to_text(int value) { return to_text(static_cast<std::int64_t>(value)); }
+inline Text to_text(int value)
+{
+    return to_text(static_cast<std::int64_t>(value));
+}
 // Truth values as "真" and "假" (GBK).
 Text to_text(bool value);
 // A byte array as its bytes.

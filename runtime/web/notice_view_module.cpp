@@ -1,6 +1,7 @@
 // The module's entry point (built into vorsa_notice_view only): see runtime/qt/notice_view_module.h.
 
 #include "runtime/web/notice_view_module.h"
+
 #include "runtime/web/web_view.h"
 
 #include <QWebEngineView>
@@ -8,7 +9,8 @@
 
 extern "C" Q_DECL_EXPORT vorsa::runtime::Control* vorsa_create_notice_view(QWidget* parent,
                                                                            const vorsa::runtime::Text& page,
-                                                                           int x, int y, int width, int height)
+                                                                           int x, int y, int width,
+                                                                           int height)
 {
     auto view = std::make_unique<vorsa::runtime::WebView>();
     if (!view->create_web_view(parent, "about:blank", x, y, width, height)) return nullptr;

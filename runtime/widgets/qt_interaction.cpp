@@ -1,7 +1,7 @@
 #include "runtime/widgets/qt_interaction.h"
 
-#include "runtime/text/fatal.h"
 #include "runtime/qt/qt_text.h"
+#include "runtime/text/fatal.h"
 
 #include <QApplication>
 #include <QCursor>

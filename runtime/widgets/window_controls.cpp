@@ -1,7 +1,7 @@
 #include "runtime/widgets/window_controls.h"
 
-#include "runtime/widgets/control_widgets.h"
 #include "runtime/qt/qt_text.h"
+#include "runtime/widgets/control_widgets.h"
 
 #include <QAbstractItemView>
 #include <QCloseEvent>

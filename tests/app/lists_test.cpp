@@ -1,8 +1,8 @@
 #include "app/lists.h"
-#include "runtime/settings/settings_keys.h"
-#include "runtime/text/gbk.h"
 #include "runtime/controls/memory_controls.h"
 #include "runtime/settings/settings.h"
+#include "runtime/settings/settings_keys.h"
+#include "runtime/text/gbk.h"
 
 #include <algorithm>
 #include <filesystem>

@@ -6,13 +6,13 @@
 // settings file) and compares what the window shows and the file holds, written as text.
 
 #include "app/main_window.h"
+#include "app/program_platform.h"
+#include "runtime/qt/qt_text.h"
+#include "runtime/settings/settings.h"
 #include "runtime/settings/settings_keys.h"
 #include "runtime/text/gbk.h"
 #include "runtime/widgets/popup_menu.h"
 #include "runtime/widgets/qt_interaction.h"
-#include "app/program_platform.h"
-#include "runtime/qt/qt_text.h"
-#include "runtime/settings/settings.h"
 #include "tests/app/refusing_printer.h"
 #include "tests/runtime/qt/qt_test_app.h"
 

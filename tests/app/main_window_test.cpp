@@ -2,19 +2,19 @@
 // started in a directory of its own. Typing goes through key events, clicks through the mouse; message
 // boxes are answered through the message-box seam.
 
-#include "app/main_window.h"
 #include "app/control_ids.h"
+#include "app/main_window.h"
 #include "app/program.h"
+#include "app/program_platform.h"
 #include "online/qt/qt_sources.h"
-#include "runtime/settings/settings_keys.h"
 #include "online/refresh.h"
+#include "runtime/qt/qt_text.h"
+#include "runtime/settings/settings.h"
+#include "runtime/settings/settings_keys.h"
 #include "runtime/text/fatal.h"
 #include "runtime/text/gbk.h"
 #include "runtime/widgets/control_widgets.h"
 #include "runtime/widgets/qt_interaction.h"
-#include "app/program_platform.h"
-#include "runtime/qt/qt_text.h"
-#include "runtime/settings/settings.h"
 #include "tests/app/refusing_printer.h"
 #include "tests/online/local_http_server.h"
 #include "tests/runtime/qt/qt_test_app.h"
@@ -40,9 +40,9 @@
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
-#include <optional>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <optional>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -170,17 +170,33 @@ protected:
 
 // The template's controls in tab order: identifier, object name.
 const std::array<std::pair<int, const char*>, 28> template_controls = {{
-    {1014, "group_1014"}, {1015, "group_1015"}, {control_id::settings_button, "settings_button"},
-    {control_id::brand_box, "brand_box"}, {control_id::product_edit, "product_edit"},
-    {control_id::history_button, "history_button"}, {control_id::size_edit, "size_edit"},
-    {control_id::price_edit, "price_edit"}, {control_id::quantity_edit, "quantity_edit"},
-    {control_id::clear_button, "clear_button"}, {control_id::add_preview_button, "add_preview_button"},
-    {control_id::shop_box, "shop_box"}, {control_id::date_edit, "date_edit"},
-    {control_id::clerk_edit, "clerk_edit"}, {control_id::address_edit, "address_edit"},
-    {control_id::printer_box, "printer_box"}, {control_id::print_button, "print_button"}, {1003, "label_1003"},
-    {1005, "label_1005"}, {1006, "label_1006"}, {1013, "label_1013"}, {1010, "label_1010"},
-    {control_id::quantity_spin, "quantity_spin"}, {1016, "label_1016"},
-    {control_id::remove_shop_button, "remove_shop_button"}, {1017, "label_1017"}, {1020, "label_1020"},
+    {1014, "group_1014"},
+    {1015, "group_1015"},
+    {control_id::settings_button, "settings_button"},
+    {control_id::brand_box, "brand_box"},
+    {control_id::product_edit, "product_edit"},
+    {control_id::history_button, "history_button"},
+    {control_id::size_edit, "size_edit"},
+    {control_id::price_edit, "price_edit"},
+    {control_id::quantity_edit, "quantity_edit"},
+    {control_id::clear_button, "clear_button"},
+    {control_id::add_preview_button, "add_preview_button"},
+    {control_id::shop_box, "shop_box"},
+    {control_id::date_edit, "date_edit"},
+    {control_id::clerk_edit, "clerk_edit"},
+    {control_id::address_edit, "address_edit"},
+    {control_id::printer_box, "printer_box"},
+    {control_id::print_button, "print_button"},
+    {1003, "label_1003"},
+    {1005, "label_1005"},
+    {1006, "label_1006"},
+    {1013, "label_1013"},
+    {1010, "label_1010"},
+    {control_id::quantity_spin, "quantity_spin"},
+    {1016, "label_1016"},
+    {control_id::remove_shop_button, "remove_shop_button"},
+    {1017, "label_1017"},
+    {1020, "label_1020"},
     {1027, "label_1027"},
 }};
 
@@ -226,10 +242,10 @@ TEST_F(MainWindowTest, FormHoldsTheTemplatesControlsAtOneAndAHalfPixelsPerDialog
         widget = widget->nextInFocusChain();
     } while (widget != first);
     using namespace control_id;
-    EXPECT_EQ(tab_order, (std::vector<int>{settings_button, brand_box, product_edit, history_button, size_edit,
-                                           price_edit, quantity_edit, clear_button, add_preview_button,
-                                           shop_box, date_edit, clerk_edit, address_edit, printer_box,
-                                           print_button, remove_shop_button}));
+    EXPECT_EQ(tab_order, (std::vector<int>{settings_button, brand_box, product_edit, history_button,
+                                           size_edit, price_edit, quantity_edit, clear_button,
+                                           add_preview_button, shop_box, date_edit, clerk_edit, address_edit,
+                                           printer_box, print_button, remove_shop_button}));
 }
 
 // The window's picture, control by control: what a control draws is the set of pixels that change when
@@ -951,8 +967,8 @@ TEST(ProgramPlatformTest, GuardPutsBackEveryHookInstallReplaced)
         const ProgramPlatform now = current_program_platform();
         const auto* chooser = now.menu_chooser.target<NumberedChooser>();
         const auto* answerer = now.message_box_answerer.target<NumberedAnswerer>();
-        return Observed{chooser ? chooser->number : 0, answerer ? answerer->number : 0, now.spooler.time_limit,
-                        now.spooler.library, now.receipt.last_number_seed};
+        return Observed{chooser ? chooser->number : 0, answerer ? answerer->number : 0,
+                        now.spooler.time_limit, now.spooler.library, now.receipt.last_number_seed};
     };
     const Observed first{1, 1, std::chrono::milliseconds(1001), "libcups-1.so.2", 1u};
     const Observed second{2, 2, std::chrono::milliseconds(1002), "libcups-2.so.2", 2u};

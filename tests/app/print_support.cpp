@@ -1,15 +1,14 @@
 #include "print_support.h"
 
+#include <arpa/inet.h>
 #include <array>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
-#include <regex>
-#include <sstream>
-
-#include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <regex>
+#include <sstream>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -24,12 +23,16 @@ std::string run_command(const std::string& command)
     FILE* pipe = ::popen(command.c_str(), "r");
     if (!pipe) return output;
     std::array<char, 4096> chunk;
-    while (std::size_t n = std::fread(chunk.data(), 1, chunk.size(), pipe)) output.append(chunk.data(), n);
+    while (std::size_t n = std::fread(chunk.data(), 1, chunk.size(), pipe))
+        output.append(chunk.data(), n);
     ::pclose(pipe);
     return output;
 }
 
-std::string quoted(const std::filesystem::path& file) { return "'" + file.string() + "'"; }
+std::string quoted(const std::filesystem::path& file)
+{
+    return "'" + file.string() + "'";
+}
 
 // Reads one connection to its end; a sender that stalls for 10 s gets what it sent so far.
 std::string read_document(int connection)
@@ -68,7 +71,8 @@ DocumentReceiver::DocumentReceiver(int port, bool keep_documents) : m_keep_docum
     address.sin_family = AF_INET;
     address.sin_port = htons(static_cast<std::uint16_t>(port));
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::bind(m_socket, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || ::listen(m_socket, 4) != 0) {
+    if (::bind(m_socket, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+        ::listen(m_socket, 4) != 0) {
         ::close(m_socket);
         m_socket = -1;
         return;
@@ -107,11 +111,15 @@ SilentSpooler::~SilentSpooler()
 {
     m_stop = true;
     if (m_thread.joinable()) m_thread.join();
-    for (int connection : m_held) ::close(connection);
+    for (int connection : m_held)
+        ::close(connection);
     if (m_socket >= 0) ::close(m_socket);
 }
 
-std::string SilentSpooler::address() const { return "127.0.0.1:" + std::to_string(m_port); }
+std::string SilentSpooler::address() const
+{
+    return "127.0.0.1:" + std::to_string(m_port);
+}
 
 void SilentSpooler::serve()
 {
@@ -148,11 +156,15 @@ StallingSpooler::~StallingSpooler()
 {
     m_stop = true;
     if (m_thread.joinable()) m_thread.join();
-    for (auto& carrier : m_carriers) carrier.join();
+    for (auto& carrier : m_carriers)
+        carrier.join();
     if (m_socket >= 0) ::close(m_socket);
 }
 
-std::string StallingSpooler::address() const { return "127.0.0.1:" + std::to_string(m_port); }
+std::string StallingSpooler::address() const
+{
+    return "127.0.0.1:" + std::to_string(m_port);
+}
 
 void StallingSpooler::stall(std::chrono::milliseconds duration)
 {
@@ -197,8 +209,10 @@ void StallingSpooler::carry(int client)
         if (::poll(wait, 2, 20) <= 0) continue;
         if (wait[0].revents & (POLLIN | POLLHUP)) {
             const ssize_t n = ::recv(client, chunk.data(), chunk.size(), 0);
-            if (n <= 0) open = false;
-            else held.append(chunk.data(), static_cast<std::size_t>(n));
+            if (n <= 0)
+                open = false;
+            else
+                held.append(chunk.data(), static_cast<std::size_t>(n));
         }
         if (wait[1].revents & (POLLIN | POLLHUP)) {
             const ssize_t n = ::recv(spooler, chunk.data(), chunk.size(), 0);
@@ -262,7 +276,8 @@ std::set<int> job_ids(const std::string& queue)
 {
     const Jobs jobs(queue);
     std::set<int> ids;
-    for (int i = 0; i < jobs.count; ++i) ids.insert(jobs.list[i].id);
+    for (int i = 0; i < jobs.count; ++i)
+        ids.insert(jobs.list[i].id);
     return ids;
 }
 
@@ -282,7 +297,8 @@ std::optional<ipp_jstate_t> job_state(const std::string& queue, int id)
     return std::nullopt;
 }
 
-std::optional<ipp_jstate_t> wait_for_job_end(const std::string& queue, int id, std::chrono::milliseconds timeout)
+std::optional<ipp_jstate_t> wait_for_job_end(const std::string& queue, int id,
+                                             std::chrono::milliseconds timeout)
 {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     for (;;) {
@@ -302,7 +318,10 @@ JobAttributes::JobAttributes(int id)
     m_response = cupsDoRequest(CUPS_HTTP_DEFAULT, request, "/jobs/");
 }
 
-JobAttributes::~JobAttributes() { ippDelete(m_response); }
+JobAttributes::~JobAttributes()
+{
+    ippDelete(m_response);
+}
 
 bool JobAttributes::has(const char* name) const
 {
@@ -350,8 +369,8 @@ PdfFacts inspect_pdf(const std::filesystem::path& file)
 GreyPage render_page(const std::filesystem::path& pdf, int dpi)
 {
     GreyPage page;
-    const std::string pgm =
-        run_command("pdftoppm -gray -singlefile -r " + std::to_string(dpi) + " " + quoted(pdf) + " 2>/dev/null");
+    const std::string pgm = run_command("pdftoppm -gray -singlefile -r " + std::to_string(dpi) + " " +
+                                        quoted(pdf) + " 2>/dev/null");
     std::istringstream in(pgm);
     std::string magic;
     int maximum = 0;
@@ -380,7 +399,8 @@ Resemblance resemblance(const GreyPage& candidate, const GreyPage& a, const Grey
         for (int dx = -2; dx <= 2; ++dx) {
             long sum = 0;
             for (int y = 0; y < a.height; y += 2)
-                for (int x = 0; x < a.width; x += 2) sum += std::abs(at(candidate, x + dx, y + dy) - at(a, x, y));
+                for (int x = 0; x < a.width; x += 2)
+                    sum += std::abs(at(candidate, x + dx, y + dy) - at(a, x, y));
             if (best < 0 || sum < best) best = sum, best_dx = dx, best_dy = dy;
         }
     }

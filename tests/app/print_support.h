@@ -6,6 +6,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <cups/cups.h>
 #include <filesystem>
 #include <mutex>
 #include <optional>
@@ -13,8 +14,6 @@
 #include <string>
 #include <thread>
 #include <vector>
-
-#include <cups/cups.h>
 
 namespace vorsa::test {
 
@@ -109,7 +108,8 @@ std::set<int> job_ids(const std::string& queue);
 std::set<int> jobs_added(const std::string& queue, const std::set<int>& before);
 std::optional<ipp_jstate_t> job_state(const std::string& queue, int id);
 // Waits until the job has left the pending and processing states; its final state, if it got one.
-std::optional<ipp_jstate_t> wait_for_job_end(const std::string& queue, int id, std::chrono::milliseconds timeout);
+std::optional<ipp_jstate_t> wait_for_job_end(const std::string& queue, int id,
+                                             std::chrono::milliseconds timeout);
 
 // The attributes the spooler keeps for a job.
 class JobAttributes

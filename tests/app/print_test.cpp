@@ -13,20 +13,20 @@
 #include "app/main_window.h"
 #include "app/printing.h"
 #include "app/program_platform.h"
-#include "runtime/settings/settings_keys.h"
 #include "print_support.h"
 #include "receipt/layout.h"
 #include "receipt/model.h"
 #include "receipt/print.h"
-#include "runtime/text/gbk.h"
-#include "runtime/controls/memory_controls.h"
-#include "runtime/qt/page_surface.h"
-#include "runtime/print/printer.h"
-#include "runtime/widgets/qt_interaction.h"
-#include "runtime/qt/qt_platform.h"
 #include "runtime/controls/interaction.h"
+#include "runtime/controls/memory_controls.h"
+#include "runtime/print/printer.h"
+#include "runtime/qt/page_surface.h"
+#include "runtime/qt/qt_platform.h"
 #include "runtime/settings/settings.h"
+#include "runtime/settings/settings_keys.h"
 #include "runtime/surface/surface.h"
+#include "runtime/text/gbk.h"
+#include "runtime/widgets/qt_interaction.h"
 #include "tests/runtime/qt/qt_test_app.h"
 
 #include <QBuffer>
@@ -35,19 +35,16 @@
 #include <QPainter>
 #include <QPdfWriter>
 #include <QTest>
-
-#include <cups/cups.h>
-#include <gtest/gtest.h>
-
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
+#include <cups/cups.h>
 #include <filesystem>
+#include <gtest/gtest.h>
 #include <memory>
 #include <string>
-#include <vector>
-
 #include <unistd.h>
+#include <vector>
 
 namespace vorsa::app {
 namespace {
@@ -79,9 +76,13 @@ constexpr int printer_dpi = 300;
 // by the other one (a Kangxi radical for the ideograph 日, say), and full-width signs by their ASCII forms.
 std::string comparable(const std::string& utf8_text)
 {
-    return test::squeezed(QString::fromUtf8(utf8_text).normalized(QString::NormalizationForm_KC).toStdString());
+    return test::squeezed(
+        QString::fromUtf8(utf8_text).normalized(QString::NormalizationForm_KC).toStdString());
 }
-std::string utf8(const runtime::Text& gbk) { return comparable(runtime::utf8_from_gbk(gbk)); }
+std::string utf8(const runtime::Text& gbk)
+{
+    return comparable(runtime::utf8_from_gbk(gbk));
+}
 
 PdfFacts inspect(const fs::path& file)
 {
@@ -137,8 +138,9 @@ std::string reference_page(const receipt::ReceiptData& data, const receipt::Rece
     {
         QPdfWriter writer(&buffer);
         writer.setResolution(dpi);
-        writer.setPageLayout(QPageLayout(QPageSize(QSizeF(120, 140), QPageSize::Millimeter), QPageLayout::Portrait,
-                                         QMarginsF(0, 0, 0, 0), QPageLayout::Millimeter));
+        writer.setPageLayout(QPageLayout(QPageSize(QSizeF(120, 140), QPageSize::Millimeter),
+                                         QPageLayout::Portrait, QMarginsF(0, 0, 0, 0),
+                                         QPageLayout::Millimeter));
         QPainter painter(&writer);
         runtime::PageSurface surface;
         surface.attach(writer, painter, dpi);
@@ -160,13 +162,15 @@ protected:
             GTEST_SKIP() << "no CUPS test queue configured: scripts/test.sh starts cupsd and sets "
                             "VORSA_TEST_PRINTER and VORSA_TEST_PRINTER_PORT (see scripts/test-env.sh)";
         cups_dest_t* dest = cupsGetNamedDest(CUPS_HTTP_DEFAULT, queue.c_str(), nullptr);
-        ASSERT_NE(dest, nullptr) << "VORSA_TEST_PRINTER names " << queue << ", which the spooler does not know";
+        ASSERT_NE(dest, nullptr) << "VORSA_TEST_PRINTER names " << queue
+                                 << ", which the spooler does not know";
         cupsFreeDests(1, dest);
         receiver = std::make_unique<test::DocumentReceiver>(std::stoi(port));
         ASSERT_TRUE(receiver->listening()) << "cannot listen on 127.0.0.1:" << port;
 
-        m_directory = fs::temp_directory_path() / ("vorsa_print_" + std::to_string(::getpid()) + "_" +
-                                                   ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        m_directory =
+            fs::temp_directory_path() / ("vorsa_print_" + std::to_string(::getpid()) + "_" +
+                                         ::testing::UnitTest::GetInstance()->current_test_info()->name());
         fs::remove_all(m_directory);
         fs::create_directories(m_directory);
         settings = (m_directory / "dy.cfg").string();
@@ -184,9 +188,9 @@ protected:
     {
         fs::remove(settings);
         runtime::write_setting(settings, section_dayinji, key_printer, remembered_printer);
-        lists = std::make_unique<Lists>(ListControls{brand_box, shop_box, printer_box, product_edit, size_edit,
-                                                     price_edit, clerk_edit, address_edit, brand_menu,
-                                                     history_menu},
+        lists = std::make_unique<Lists>(ListControls{brand_box, shop_box, printer_box, product_edit,
+                                                     size_edit, price_edit, clerk_edit, address_edit,
+                                                     brand_menu, history_menu},
                                         settings);
         printer_box.clear_items();
         lists->load_remembered_values(runtime::list_printers);
@@ -361,10 +365,10 @@ TEST_F(PrintingTest, PrintBeforeAnyPreviewHoldsOnlyTheLiteralTexts)
     ASSERT_EQ(documents.size(), 1u);
     const PdfFacts pdf = inspect(keep(documents.front(), "printed.pdf"));
     EXPECT_EQ(pdf.pages, 1);
-    for (const runtime::Text& literal : {"授权经销商"_gbk, "单据号"_gbk, "销售单日期"_gbk, "合计："_gbk, "找零："_gbk,
-                                         "商品"_gbk, "金额"_gbk})
+    for (const runtime::Text& literal : {"授权经销商"_gbk, "单据号"_gbk, "销售单日期"_gbk, "合计："_gbk,
+                                         "找零："_gbk, "商品"_gbk, "金额"_gbk})
         EXPECT_NE(pdf.text.find(utf8(literal)), std::string::npos) << runtime::utf8_from_gbk(literal) << "\n"
-                                                                    << pdf.text;
+                                                                   << pdf.text;
     // The record is still empty: no number, shop, clerk or lines. What the window holds is saved, not
     // printed.
     for (const runtime::Text& absent : {Text("XS"), "新世界百货"_gbk, "店员甲"_gbk, Text("2014")})
@@ -377,7 +381,8 @@ TEST_F(PrintingTest, PrintBeforeAnyPreviewHoldsOnlyTheLiteralTexts)
 
 TEST_F(PrintingTest, NoPrinterToPrepareGivesNoJobButSavesShopClerkAndAddress)
 {
-    struct Case {
+    struct Case
+    {
         const char* what;
         runtime::Text remembered;
     };
@@ -413,7 +418,8 @@ TEST_F(PrintingTest, NoPrinterToPrepareGivesNoJobButSavesShopClerkAndAddress)
 // press saves the shop values all the same.
 TEST_F(PrintingTest, SpoolerThatCannotServeGivesNoJobWithinTheTimeLimit)
 {
-    struct Case {
+    struct Case
+    {
         const char* what;
         std::string server;  // empty: the configured one
         std::string library; // empty: the real one
@@ -504,7 +510,8 @@ TEST_F(PrintingTest, JobCarriesOnlyTheOrientationAndTheCustomSize)
     ASSERT_TRUE(attributes.valid());
     EXPECT_EQ(attributes.text("media"), "Custom.120x140mm");
     EXPECT_EQ(attributes.text("orientation-requested"), "3");
-    for (const char* absent : {"sides", "copies", "number-up", "print-quality", "printer-resolution", "Resolution"})
+    for (const char* absent :
+         {"sides", "copies", "number-up", "print-quality", "printer-resolution", "Resolution"})
         EXPECT_FALSE(attributes.has(absent)) << absent;
     EXPECT_EQ(attributes.text("document-format"), "application/pdf");
 }
@@ -520,9 +527,11 @@ TEST_F(PrintingTest, DocumentHandedToTheSpoolerIsOneCustomPageWithoutMargins)
     EXPECT_NEAR(pdf.height, 396.9, 0.5);
     // Full page: the layout's origin is the paper's corner, so the page equals the layout drawn there.
     const auto page = test::render_page(keep(handed, "handed.pdf"), 100);
-    const auto expected = test::render_page(keep(reference_page(data, lines, printer_dpi), "expected.pdf"), 100);
-    const auto r = test::resemblance(page, expected, test::GreyPage{expected.width, expected.height,
-                                                                     std::vector<unsigned char>(expected.pixels.size(), 255)});
+    const auto expected =
+        test::render_page(keep(reference_page(data, lines, printer_dpi), "expected.pdf"), 100);
+    const auto r = test::resemblance(page, expected,
+                                     test::GreyPage{expected.width, expected.height,
+                                                    std::vector<unsigned char>(expected.pixels.size(), 255)});
     EXPECT_GT(r.differing, 1000); // everything the receipt inks
     EXPECT_EQ(r.wrong_against_a, 0);
     printed_after(printer.last_job_id(), 1);
@@ -530,7 +539,8 @@ TEST_F(PrintingTest, DocumentHandedToTheSpoolerIsOneCustomPageWithoutMargins)
 
 TEST_F(PrintingTest, FontsConvertWithTheResolutionTheDriverReports)
 {
-    struct Case {
+    struct Case
+    {
         std::string queue;
         int dpi;
         int heading_height; // a 15-point heading: -20 screen pixels at 96 dpi, times 339 / dpi
@@ -540,7 +550,8 @@ TEST_F(PrintingTest, FontsConvertWithTheResolutionTheDriverReports)
     if (!no_resolution.empty()) cases.push_back({no_resolution, runtime::fallback_printer_dpi, -33});
     for (const auto& c : cases) {
         SCOPED_TRACE(c.queue);
-        ASSERT_TRUE(printer.prepare_printer(runtime::gbk_from_utf8(c.queue), receipt::receipt_page_request()));
+        ASSERT_TRUE(
+            printer.prepare_printer(runtime::gbk_from_utf8(c.queue), receipt::receipt_page_request()));
         EXPECT_EQ(printer.resolution(), c.dpi);
         printer.surface().set_mapping_mode(runtime::mapping_tenth_mm);
         printer.surface().set_font(runtime::make_font(receipt::receipt_face(), 15, true));
@@ -564,7 +575,8 @@ TEST_F(PrintingTest, UnfinishedDocumentIsWithdrawn)
 
     const auto added = test::jobs_added(queue, before);
     ASSERT_EQ(added.size(), 2u);
-    for (int id : added) EXPECT_EQ(test::job_state(queue, id), IPP_JSTATE_CANCELED) << id;
+    for (int id : added)
+        EXPECT_EQ(test::job_state(queue, id), IPP_JSTATE_CANCELED) << id;
     EXPECT_EQ(printer.last_job_id(), 0);
     EXPECT_FALSE(printer.end_document());
     EXPECT_EQ(receiver->wait_for(1, 200ms).size(), 0u);
@@ -586,7 +598,8 @@ TEST_F(PrintingTest, SecondDocumentOnOnePreparedPrinterIsAJobOfItsOwn)
     printed_after(jobs[0], 1);
     const auto documents = printed_after(jobs[1], 2);
     ASSERT_EQ(documents.size(), 2u);
-    for (const auto& document : documents) EXPECT_EQ(inspect(keep(document, "page.pdf")).pages, 1);
+    for (const auto& document : documents)
+        EXPECT_EQ(inspect(keep(document, "page.pdf")).pages, 1);
 }
 
 TEST_F(PrintingTest, PrinterListHoldsQueueNamesInTheSpoolersOrder)
@@ -622,7 +635,8 @@ TEST_F(PrintingTest, DefaultPrinterServesAJobWithoutAName)
 
 TEST_F(PrintingTest, RequestsNoPageCanBeMadeOfAreRefused)
 {
-    struct Case {
+    struct Case
+    {
         const char* what;
         runtime::PageRequest request;
         bool accepted;
@@ -723,7 +737,8 @@ TEST_F(PrintingTest, QueueNameGbkCannotHoldIsPickedRememberedAndPrintedOn)
 // it cannot, and back to the same name.
 TEST(PrinterNameTest, SpoolerNamesRoundTripThroughTheProgramsText)
 {
-    struct Case {
+    struct Case
+    {
         const char* what;
         std::string spooler; // UTF-8
         runtime::Text text;  // GBK

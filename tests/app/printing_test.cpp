@@ -1,18 +1,15 @@
 #include "app/printing.h"
-
-#include "runtime/settings/settings_keys.h"
-#include "runtime/text/gbk.h"
 #include "runtime/controls/memory_controls.h"
 #include "runtime/settings/settings.h"
+#include "runtime/settings/settings_keys.h"
 #include "runtime/surface/surface.h"
-
-#include <gtest/gtest.h>
+#include "runtime/text/gbk.h"
 
 #include <filesystem>
+#include <gtest/gtest.h>
 #include <string>
-#include <vector>
-
 #include <unistd.h>
+#include <vector>
 
 namespace vorsa::app {
 namespace {
@@ -40,7 +37,10 @@ protected:
 class NotingPrinter : public runtime::PrintDevice
 {
 public:
-    NotingPrinter(std::string settings, bool available) : m_settings(std::move(settings)), m_available(available) {}
+    NotingPrinter(std::string settings, bool available)
+        : m_settings(std::move(settings)), m_available(available)
+    {
+    }
 
     std::vector<Text> opened;
     std::vector<Text> shops_when_opened;
@@ -79,9 +79,9 @@ protected:
     Lists& start(const Text& remembered_printer)
     {
         runtime::write_setting(settings, section_dayinji, key_printer, remembered_printer);
-        lists = std::make_unique<Lists>(ListControls{brand_box, shop_box, printer_box, product_edit, size_edit,
-                                                     price_edit, clerk_edit, address_edit, brand_menu,
-                                                     history_menu},
+        lists = std::make_unique<Lists>(ListControls{brand_box, shop_box, printer_box, product_edit,
+                                                     size_edit, price_edit, clerk_edit, address_edit,
+                                                     brand_menu, history_menu},
                                         settings);
         lists->load_remembered_values([](TextList& names) {
             names = {"lobby", "counter"};
@@ -102,7 +102,8 @@ private:
 
 TEST_F(PrintReceiptTest, SavesShopValuesBeforeOpeningTheRememberedPrinter)
 {
-    struct Case {
+    struct Case
+    {
         const char* what;
         Text remembered;
         bool available;

@@ -8,29 +8,26 @@
 //   VORSA_SOAK_ROUNDS   rounds to run instead of 2000 (for a quick look)
 
 #include "app/main_window.h"
-#include "runtime/settings/settings_keys.h"
+#include "app/program_platform.h"
 #include "print_support.h"
+#include "runtime/print/printer.h"
+#include "runtime/settings/settings.h"
+#include "runtime/settings/settings_keys.h"
 #include "runtime/text/gbk.h"
 #include "runtime/widgets/control_widgets.h"
-#include "runtime/print/printer.h"
 #include "runtime/widgets/qt_interaction.h"
-#include "app/program_platform.h"
-#include "runtime/settings/settings.h"
 #include "tests/runtime/qt/qt_test_app.h"
 
 #include <QApplication>
 #include <QTest>
-
-#include <gtest/gtest.h>
-
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <gtest/gtest.h>
 #include <memory>
 #include <string>
 #include <thread>
-
 #include <unistd.h>
 
 namespace vorsa::app {
@@ -120,7 +117,8 @@ protected:
 
     void open()
     {
-        runtime::write_setting(current_settings_path(), section_dayinji, key_printer, runtime::gbk_from_utf8(m_queue));
+        runtime::write_setting(current_settings_path(), section_dayinji, key_printer,
+                               runtime::gbk_from_utf8(m_queue));
         StartOptions options;
         options.today = [] { return LocalDate{2015, 3, 5}; };
         options.printers = runtime::list_printers;
@@ -191,7 +189,8 @@ TEST_F(SoakTest, AddPrintClearRoundsKeepTheProgramUpAndItsMemorySettled)
 
         if (round == settled_after) {
             settled_kb = resident_kb();
-            settled_seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+            settled_seconds =
+                std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
         }
         if (round % settled_after == 0) resident_series += " " + std::to_string(resident_kb());
     }
@@ -205,12 +204,14 @@ TEST_F(SoakTest, AddPrintClearRoundsKeepTheProgramUpAndItsMemorySettled)
     EXPECT_EQ(m_message_boxes, 0);
     EXPECT_TRUE(m_window->isVisible());
 
-    std::printf("soak: %d rounds of add, print and clear in %.1f s (%.1f ms a round, %.1f s of it waiting for "
-                "the spooler); first %d rounds %.1f s\n",
-                rounds, seconds, seconds * 1000 / rounds, waited.count(), settled_after, settled_seconds);
+    std::printf(
+        "soak: %d rounds of add, print and clear in %.1f s (%.1f ms a round, %.1f s of it waiting for "
+        "the spooler); first %d rounds %.1f s\n",
+        rounds, seconds, seconds * 1000 / rounds, waited.count(), settled_after, settled_seconds);
     std::printf("soak: resident memory %ld kB after %d rounds, %ld kB after %d (%+.1f%%); %zu documents, "
                 "%zu bytes printed\n",
-                settled_kb, settled_after, final_kb, rounds, 100.0 * static_cast<double>(final_kb - settled_kb) / static_cast<double>(settled_kb),
+                settled_kb, settled_after, final_kb, rounds,
+                100.0 * static_cast<double>(final_kb - settled_kb) / static_cast<double>(settled_kb),
                 documents.size(), m_receiver->bytes_received());
     std::printf("soak: resident kB every %d rounds:%s\n", settled_after, resident_series.c_str());
     ASSERT_GT(settled_kb, 0);

@@ -3,8 +3,8 @@
 
 #include "app/quantity.h"
 #include "app/startup.h"
-#include "runtime/text/gbk.h"
 #include "runtime/controls/memory_controls.h"
+#include "runtime/text/gbk.h"
 
 #include <filesystem>
 #include <fstream>

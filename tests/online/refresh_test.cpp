@@ -1,6 +1,6 @@
 #include "online/refresh.h"
-#include "runtime/text/gbk.h"
 #include "runtime/settings/settings.h"
+#include "runtime/text/gbk.h"
 
 #include <filesystem>
 #include <fstream>

@@ -73,7 +73,7 @@ TEST(UrlTest, EncodesOnePathComponent)
          "a\x01\x7F"
          "b"}, // other control bytes pass
         {"", ""},
-        {"\x81", "%EF%BF%BD"}, // a lead byte cut off at the end: the replacement character
+        {"\x81", "%EF%BF%BD"},         // a lead byte cut off at the end: the replacement character
         {"Shop\x80", "Shop%E2%82%AC"}, // 0x80 is the euro sign of code page 936, one byte
     };
     for (const Case& c : cases)

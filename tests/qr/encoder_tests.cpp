@@ -3,8 +3,8 @@
 #include "qr/qr_code.h"
 #include "qr/qr_encoder.h"
 #include "qr/qr_tables.h"
-#include "runtime/text/gbk.h"
 #include "runtime/surface/picture.h"
+#include "runtime/text/gbk.h"
 
 #include <fstream>
 #include <gtest/gtest.h>

@@ -1,8 +1,8 @@
 #include "receipt/layout.h"
 #include "recording_surface.h"
-#include "runtime/text/gbk.h"
 #include "runtime/platform/platform.h"
 #include "runtime/surface/picture.h"
+#include "runtime/text/gbk.h"
 
 #include <algorithm>
 #include <gtest/gtest.h>

@@ -1,10 +1,8 @@
 #include "receipt/model.h"
-
 #include "receipt/receipt_platform.h"
 #include "runtime/text/gbk.h"
 
 #include <gtest/gtest.h>
-
 #include <string>
 #include <vector>
 
@@ -15,7 +13,8 @@ using namespace runtime::literals;
 
 TEST(FormatMoney, KeepsTheIntegerPartOfTheLeadingNumber)
 {
-    struct Case {
+    struct Case
+    {
         Text input;
         Text expected;
     };
@@ -28,19 +27,21 @@ TEST(FormatMoney, KeepsTheIntegerPartOfTheLeadingNumber)
         {"-3.7", "-3.00"},
         {"+7", "7.00"},
         {"  42", "42.00"},
-        {"１９９"_gbk, "199.00"},             // full-width digits as an input method types them
-        {"１９．９"_gbk, "19.00"},            // full-width point
-        {"3000000000", "3000000000.00"},      // beyond 32 bits, kept whole
+        {"１９９"_gbk, "199.00"},        // full-width digits as an input method types them
+        {"１９．９"_gbk, "19.00"},       // full-width point
+        {"3000000000", "3000000000.00"}, // beyond 32 bits, kept whole
         {"-3000000000", "-3000000000.00"},
         {"99999999999999999999", "9223372036854775807.00"}, // beyond 64 bits saturates
-        {"1e3", "1.00"},                       // an integer reading stops at the letter
+        {"1e3", "1.00"},                                    // an integer reading stops at the letter
     };
-    for (const auto& c : cases) EXPECT_EQ(format_money(c.input), c.expected) << c.input;
+    for (const auto& c : cases)
+        EXPECT_EQ(format_money(c.input), c.expected) << c.input;
 }
 
 TEST(AddLine, StoresUnitPriceAndAmountAsMoneyTexts)
 {
-    struct Case {
+    struct Case
+    {
         LineInput input;
         Text unit_price;
         Text amount;
@@ -49,9 +50,9 @@ TEST(AddLine, StoresUnitPriceAndAmountAsMoneyTexts)
         {{"跑鞋"_gbk, "42", "199.9", "2"}, "199.00", "398.00"},
         {{"短袖"_gbk, "L", "19.9", "3"}, "19.00", "57.00"},
         {{"袜子"_gbk, "M", "10", "2.99999999"}, "10.00", "30.00"}, // product rounded by the to-text step
-        {{"外套"_gbk, "XL", "99.9", "2.5"}, "99.00", "247.00"},     // price cut before multiplying
-        {{"帽子"_gbk, "F", "59", ""}, "59.00", "0.00"},             // empty quantity
-        {{"短裤"_gbk, "S", "abc", "2"}, "0.00", "0.00"},            // not a number counts 0
+        {{"外套"_gbk, "XL", "99.9", "2.5"}, "99.00", "247.00"},    // price cut before multiplying
+        {{"帽子"_gbk, "F", "59", ""}, "59.00", "0.00"},            // empty quantity
+        {{"短裤"_gbk, "S", "abc", "2"}, "0.00", "0.00"},           // not a number counts 0
         {{"长裤"_gbk, "30", "１９９"_gbk, "１"_gbk}, "199.00", "199.00"},
         {{"大单"_gbk, "1", "3000000000", "2"}, "3000000000.00", "6000000000.00"},
     };
@@ -77,7 +78,8 @@ TEST(AddLine, RefusesEmptyInputsSilentlyAndASixthLineWithTheMessage)
 
     // A product of blanks is still a product; only the empty text is refused.
     EXPECT_EQ(add_line(lines, {"  ", "42", "1", "1"}).result, AddResult::added);
-    for (int i = 2; i <= 5; ++i) EXPECT_EQ(add_line(lines, {"P" + std::to_string(i), "S", "1", "1"}).result, AddResult::added);
+    for (int i = 2; i <= 5; ++i)
+        EXPECT_EQ(add_line(lines, {"P" + std::to_string(i), "S", "1", "1"}).result, AddResult::added);
     EXPECT_TRUE(lines.is_full());
 
     const AddOutcome sixth = add_line(lines, {"P6", "S", "1", "1"});
@@ -90,14 +92,16 @@ TEST(AddLine, RefusesEmptyInputsSilentlyAndASixthLineWithTheMessage)
     lines.clear();
     EXPECT_EQ(lines.used_rows(), 0);
     EXPECT_TRUE(lines.cell(5, Column::product).empty());
-    for (int i = 1; i <= 5; ++i) EXPECT_EQ(add_line(lines, {"Q", "S", "1", "1"}).result, AddResult::added);
+    for (int i = 1; i <= 5; ++i)
+        EXPECT_EQ(add_line(lines, {"Q", "S", "1", "1"}).result, AddResult::added);
     EXPECT_EQ(table_full_message(), "最多5条，已满5条，清除重来吧"_gbk);
     EXPECT_EQ(table_full_caption(), "已满5条"_gbk);
 }
 
 TEST(Totals, SumTheLineAmounts)
 {
-    struct Case {
+    struct Case
+    {
         std::vector<LineInput> inputs;
         Text total;
     };
@@ -110,7 +114,8 @@ TEST(Totals, SumTheLineAmounts)
     };
     for (const auto& c : cases) {
         ReceiptLines lines;
-        for (const auto& input : c.inputs) add_line(lines, input);
+        for (const auto& input : c.inputs)
+            add_line(lines, input);
         EXPECT_EQ(total_text(lines), c.total);
     }
 }
@@ -128,7 +133,8 @@ TEST(CodeText, NamesTheBrandAndEveryUsedLine)
 TEST(ReceiptNumber, HasThePrefixAndTenDigitsThatChange)
 {
     ReceiptPlatformGuard platform; // puts the generator and the last seed back
-    for (const Text& number : {make_receipt_number(0), make_receipt_number(123456789), next_receipt_number()}) {
+    for (const Text& number :
+         {make_receipt_number(0), make_receipt_number(123456789), next_receipt_number()}) {
         ASSERT_EQ(number.size(), 20u);
         EXPECT_EQ(number.substr(0, 10), "XS80000035");
         EXPECT_EQ(number.find_first_not_of("0123456789", 10), Text::npos) << number;
@@ -161,19 +167,22 @@ TEST(ReceiptNumber, GuardPutsBackTheLastSeed)
 TEST(Logo, ComesFromTheSelectedTickedBrandOrIsAbsent)
 {
     const std::vector<Bytes> logos = {{1, 2}, {3}, {}};
-    struct Case {
+    struct Case
+    {
         int selection;
         Bytes expected;
     };
     const std::vector<Case> cases = {{0, {1, 2}}, {1, {3}}, {2, {}}, {-1, {}}, {3, {}}, {-7, {}}};
-    for (const auto& c : cases) EXPECT_EQ(logo_for_selection(logos, c.selection), c.expected) << c.selection;
+    for (const auto& c : cases)
+        EXPECT_EQ(logo_for_selection(logos, c.selection), c.expected) << c.selection;
 }
 
 TEST(CollectReceiptData, FillsTheRecordFromFieldsAndLines)
 {
     ReceiptLines lines;
     add_line(lines, {"跑鞋"_gbk, "42", "199.9", "2"});
-    const ReceiptFields fields{"东方商场"_gbk, "店员甲"_gbk, "新世界百货购物广场店"_gbk, "2015-03-05", "耐克"_gbk, 1};
+    const ReceiptFields fields{"东方商场"_gbk, "店员甲"_gbk, "新世界百货购物广场店"_gbk,
+                               "2015-03-05",   "耐克"_gbk,   1};
     Text code_text;
     const ReceiptData data = collect_receipt_data(fields, lines, {{9}, {7, 7}}, code_text);
     EXPECT_EQ(data.shop_name, fields.shop_name);

@@ -1,10 +1,10 @@
 #include "receipt/preview.h"
 #include "receipt/receipt_platform.h"
 #include "recording_surface.h"
-#include "runtime/text/gbk.h"
 #include "runtime/controls/interaction.h"
 #include "runtime/platform/platform.h"
 #include "runtime/surface/picture.h"
+#include "runtime/text/gbk.h"
 
 #include <algorithm>
 #include <gtest/gtest.h>
@@ -183,8 +183,10 @@ TEST(CodePicture, AVersionOneSymbolBecomes300By300Pixels)
     // Along the diagonal through the top-left finder pattern, each module about 10.3 pixels: border
     // light, outer ring dark, gap light, centre dark, gap light, outer ring dark.
     const std::uint32_t dark = 0xFF000000, light = 0xFFFFFFFF;
-    const std::pair<int, std::uint32_t> diagonal[] = {{20, light}, {45, dark}, {55, light}, {77, dark}, {97, light}, {105, dark}};
-    for (auto [at, colour] : diagonal) EXPECT_EQ(picture->pixel(at, at), colour) << at;
+    const std::pair<int, std::uint32_t> diagonal[] = {{20, light}, {45, dark},  {55, light},
+                                                      {77, dark},  {97, light}, {105, dark}};
+    for (auto [at, colour] : diagonal)
+        EXPECT_EQ(picture->pixel(at, at), colour) << at;
 }
 
 TEST(CodePicture, NoSymbolGivesThePictureOfNothing)

@@ -1,11 +1,9 @@
-#include "receipt/print.h"
-
 #include "receipt/layout.h"
+#include "receipt/print.h"
 #include "recording_surface.h"
 #include "runtime/text/gbk.h"
 
 #include <gtest/gtest.h>
-
 #include <string>
 #include <vector>
 
@@ -34,7 +32,8 @@ public:
 
     bool prepare_printer(const std::optional<Text>& name, const runtime::PageRequest& request) override
     {
-        log.push_back("prepare " + (name ? runtime::utf8_from_gbk(*name) : "<default>") + ", " + describe(request));
+        log.push_back("prepare " + (name ? runtime::utf8_from_gbk(*name) : "<default>") + ", " +
+                      describe(request));
         return prepare_result;
     }
     bool start_document(const Text& name) override
@@ -88,19 +87,33 @@ TEST(RunPrintJob, StepsFollowWhatThePrinterGrants)
     const ReceiptLines lines = sample_lines();
     const std::string drawn = std::to_string(print_layout_of(data, lines).size());
     const std::string prepare = "prepare counter, size - orientation 1 width 1200 length 1400";
-    struct Case {
+    struct Case
+    {
         const char* what;
         bool prepare, start, end;
         std::vector<std::string> log;
         bool draws;
     };
     const std::vector<Case> cases = {
-        {"everything granted", true, true, true,
-         {prepare, "start '' in mode 2", "end after " + drawn + " primitives", "close"}, true},
+        {"everything granted",
+         true,
+         true,
+         true,
+         {prepare, "start '' in mode 2", "end after " + drawn + " primitives", "close"},
+         true},
         {"no printer: nothing else is called", false, true, true, {prepare}, false},
-        {"document refused: closed all the same", true, false, true, {prepare, "start '' in mode 2", "close"}, false},
-        {"end refused: closed all the same", true, true, false,
-         {prepare, "start '' in mode 2", "end after " + drawn + " primitives", "close"}, true},
+        {"document refused: closed all the same",
+         true,
+         false,
+         true,
+         {prepare, "start '' in mode 2", "close"},
+         false},
+        {"end refused: closed all the same",
+         true,
+         true,
+         false,
+         {prepare, "start '' in mode 2", "end after " + drawn + " primitives", "close"},
+         true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -115,7 +128,8 @@ TEST(RunPrintJob, StepsFollowWhatThePrinterGrants)
         else
             EXPECT_TRUE(printer.page.calls.empty());
         // A failed prepare leaves the surface's state alone.
-        EXPECT_EQ(printer.page.mapping_mode(), c.prepare ? runtime::mapping_tenth_mm : runtime::mapping_pixels);
+        EXPECT_EQ(printer.page.mapping_mode(),
+                  c.prepare ? runtime::mapping_tenth_mm : runtime::mapping_pixels);
     }
 }
 
@@ -128,7 +142,8 @@ TEST(RunPrintJob, PrintsTheRecordAsItIs)
         run_print_job(printer, "", data, sample_lines());
         EXPECT_EQ(printer.page.calls, print_layout_of(data, sample_lines()));
         bool number_drawn = false;
-        for (const auto& call : printer.page.calls) number_drawn |= call.find("XS80000035") != std::string::npos;
+        for (const auto& call : printer.page.calls)
+            number_drawn |= call.find("XS80000035") != std::string::npos;
         EXPECT_EQ(number_drawn, !data.receipt_number.empty());
     }
 }

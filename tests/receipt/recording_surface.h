@@ -4,9 +4,9 @@
 // "text x,y <height>[b] <text in UTF-8>" (b for a bold font). Texts drawn in a colour other than black
 // are marked with the colour.
 
-#include "runtime/text/gbk.h"
 #include "runtime/surface/picture.h"
 #include "runtime/surface/surface.h"
+#include "runtime/text/gbk.h"
 
 #include <cstdio>
 #include <string>

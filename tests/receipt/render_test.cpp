@@ -5,12 +5,12 @@
 // from the current rendering after a deliberate change of the layout or the fonts.
 #include "receipt/layout.h"
 #include "receipt/preview.h"
-#include "runtime/text/gbk.h"
-#include "runtime/surface/picture.h"
 #include "runtime/qt/drawing_board.h"
 #include "runtime/qt/page_surface.h"
 #include "runtime/qt/qt_paint.h"
 #include "runtime/qt/qt_platform.h"
+#include "runtime/surface/picture.h"
+#include "runtime/text/gbk.h"
 #include "tests/runtime/qt/qt_test_app.h"
 
 #include <QDir>

@@ -67,8 +67,8 @@ TEST(PictureConvertTest, WritesEveryFormatKeepingTheSize)
         std::string_view magic;
     };
     const std::vector<Case> cases = {
-        {PictureFormat::bmp, "BM"},      {PictureFormat::jpeg, "\xFF\xD8\xFF"}, {PictureFormat::gif, "GIF89a"},
-        {PictureFormat::tiff, "II*"},    {PictureFormat::png, "\x89PNG"},
+        {PictureFormat::bmp, "BM"},   {PictureFormat::jpeg, "\xFF\xD8\xFF"}, {PictureFormat::gif, "GIF89a"},
+        {PictureFormat::tiff, "II*"}, {PictureFormat::png, "\x89PNG"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(static_cast<int>(c.format));
@@ -152,7 +152,8 @@ TEST(PictureConvertTest, GivesNothingForWhatItCannotConvert)
         {"format 0", logo, PictureFormat{0}},
         {"format 6", logo, PictureFormat{6}},
         {"negative format", logo, PictureFormat{-1}},
-        {"an HTML error page", runtime::bytes_of("<html><body>404 Not Found</body></html>"), PictureFormat::bmp},
+        {"an HTML error page", runtime::bytes_of("<html><body>404 Not Found</body></html>"),
+         PictureFormat::bmp},
         {"a GIF cut after its signature", runtime::bytes_of("GIF89a"), PictureFormat::bmp},
         {"half a GIF", Bytes(logo.begin(), logo.begin() + 20), PictureFormat::png},
     };

@@ -1,8 +1,8 @@
 #include "online/qt/picture_convert.h"
 #include "online/qt/qt_sources.h"
-#include "runtime/text/gbk.h"
-#include "runtime/surface/picture.h"
 #include "runtime/settings/settings.h"
+#include "runtime/surface/picture.h"
+#include "runtime/text/gbk.h"
 #include "tests/online/local_http_server.h"
 
 #include <QBuffer>
@@ -101,8 +101,7 @@ TEST(BuiltinLogosTest, StoredConversionsAreWhatTheConverterMakes)
         return convert_picture(Bytes(png.begin(), png.end()), PictureFormat::gif);
     }();
     ASSERT_FALSE(changed_gif.empty());
-    EXPECT_EQ(sources.convert_to_bmp(changed_gif),
-              convert_picture(changed_gif, PictureFormat::bmp));
+    EXPECT_EQ(sources.convert_to_bmp(changed_gif), convert_picture(changed_gif, PictureFormat::bmp));
 }
 
 TEST_F(QtSourcesTest, RefreshesFromALiveServer)

@@ -44,7 +44,8 @@ Platform numbered_platform(int number, FatalHandler handler, Interaction* intera
 std::vector<std::int32_t> next_randoms()
 {
     std::vector<std::int32_t> values;
-    for (int i = 0; i < 4; ++i) values.push_back(random_in_range(0, 1000));
+    for (int i = 0; i < 4; ++i)
+        values.push_back(random_in_range(0, 1000));
     return values;
 }
 

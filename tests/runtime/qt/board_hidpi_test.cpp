@@ -1,8 +1,8 @@
 // The board on a screen with two device pixels per logical pixel: the copy keeps the logical units
 // and holds twice the pixels, and the outlines stay one device pixel wide on the outer edge.
 #include "qt_test_app.h"
-#include "runtime/text/gbk.h"
 #include "runtime/qt/drawing_board.h"
+#include "runtime/text/gbk.h"
 
 #include <QWidget>
 #include <gtest/gtest.h>

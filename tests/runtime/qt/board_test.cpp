@@ -1,9 +1,9 @@
 #include "qt_test_app.h"
-#include "runtime/text/gbk.h"
-#include "runtime/surface/picture.h"
 #include "runtime/qt/drawing_board.h"
 #include "runtime/qt/qt_paint.h"
 #include "runtime/qt/qt_text.h"
+#include "runtime/surface/picture.h"
+#include "runtime/text/gbk.h"
 
 #include <QFontMetricsF>
 #include <QWidget>

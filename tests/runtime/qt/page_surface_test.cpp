@@ -1,6 +1,6 @@
 #include "qt_test_app.h"
-#include "runtime/text/gbk.h"
 #include "runtime/qt/page_surface.h"
+#include "runtime/text/gbk.h"
 
 #include <QBuffer>
 #include <QPageLayout>

@@ -1,8 +1,8 @@
 #include "qt_test_app.h"
-#include "runtime/text/gbk.h"
-#include "runtime/surface/picture.h"
 #include "runtime/qt/qt_platform.h"
 #include "runtime/qt/qt_text.h"
+#include "runtime/surface/picture.h"
+#include "runtime/text/gbk.h"
 
 #include <QBuffer>
 #include <QFont>

@@ -1,5 +1,5 @@
-#include "runtime/text/gbk.h"
 #include "runtime/settings/profile.h"
+#include "runtime/text/gbk.h"
 #include "tests/runtime/settings/file_bytes.h"
 
 #include <cerrno>
@@ -27,8 +27,7 @@ using vorsa::test_files::write_bytes;
 
 // A case's description as its test name: each run of other characters than ASCII letters and digits
 // becomes one "_".
-template <typename Case>
-std::string case_name(const testing::TestParamInfo<Case>& info)
+template <typename Case> std::string case_name(const testing::TestParamInfo<Case>& info)
 {
     std::string name;
     for (const char* p = info.param.what; *p != '\0'; ++p) {

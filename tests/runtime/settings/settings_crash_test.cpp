@@ -4,9 +4,9 @@
 // earlier one than after the previous kill, every key must read back either its old or its new value,
 // and at most the temporary file of the writer just killed may be left beside it.
 
-#include "runtime/text/gbk.h"
 #include "runtime/settings/profile.h"
 #include "runtime/settings/settings.h"
+#include "runtime/text/gbk.h"
 #include "tests/runtime/settings/file_bytes.h"
 
 #include <algorithm>

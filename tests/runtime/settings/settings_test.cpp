@@ -1,6 +1,6 @@
+#include "runtime/settings/settings.h"
 #include "runtime/settings/settings_keys.h"
 #include "runtime/text/gbk.h"
-#include "runtime/settings/settings.h"
 #include "tests/runtime/settings/file_bytes.h"
 
 #include <filesystem>

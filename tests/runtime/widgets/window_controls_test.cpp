@@ -2,12 +2,12 @@
 // by identifier, the list operations, the events that reach handlers, the keys that must not close the
 // window, popup menus and message boxes answered through their seams.
 
+#include "runtime/qt/qt_platform.h"
+#include "runtime/qt/qt_text.h"
 #include "runtime/text/gbk.h"
 #include "runtime/widgets/control_widgets.h"
 #include "runtime/widgets/popup_menu.h"
 #include "runtime/widgets/qt_interaction.h"
-#include "runtime/qt/qt_platform.h"
-#include "runtime/qt/qt_text.h"
 #include "runtime/widgets/widgets_platform.h"
 #include "runtime/widgets/window_controls.h"
 #include "tests/runtime/qt/qt_test_app.h"
