@@ -7,7 +7,7 @@ packages=(
   # build
   build-essential cmake ninja-build pkg-config ccache
   # tests, fuzzing, benchmarks
-  libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev valgrind python3
+  libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev clang-format valgrind python3
   # QR round trips and comparison baselines
   zxing-cpp-tools libqrencode-dev libqrcodegencpp-dev
   # Qt edges: window, printing, network, web view, image formats
