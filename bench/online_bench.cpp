@@ -198,7 +198,8 @@ int window_start(int argc, char** argv, const char* server_address)
             // A zero timer fires once the events queued until now have been handled.
             QTimer::singleShot(0, window, [window] {
                 const char* start = std::getenv("VORSA_BENCH_T0");
-                std::printf("%.3f\n", start ? (monotonic_ns() - std::atoll(start)) / 1e6 : -1.0);
+                std::printf("%.3f\n",
+                            start ? static_cast<double>(monotonic_ns() - std::atoll(start)) / 1e6 : -1.0);
                 std::fflush(stdout);
                 window->close();
             });

@@ -68,11 +68,11 @@ bool run(const char* program, const std::string& directory, Sample& sample)
     int status = 0;
     rusage usage{};
     if (wait4(child, &status, 0, &usage) != child) return false;
-    sample.to_exit_ms = (monotonic_ns() - started) / 1e6;
+    sample.to_exit_ms = static_cast<double>(monotonic_ns() - started) / 1e6;
     sample.to_idle_ms = std::atof(text.c_str());
     sample.peak_kb = usage.ru_maxrss;
-    sample.cpu_ms = (usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1e3 +
-                    (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e3;
+    sample.cpu_ms = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1e3 +
+                    static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e3;
     return WIFEXITED(status) && WEXITSTATUS(status) == 0 && sample.to_idle_ms > 0;
 }
 
@@ -172,8 +172,8 @@ int main(int argc, char* argv[])
         std::printf("| %s | %.1f ms (%.1f) %.2fx | %.1f ms %.2fx | %.1f ms %.2fx | %.1f MB %.2fx |\n",
                     programs[p].name.c_str(), s.to_idle_ms, s.to_idle_min_ms,
                     s.to_idle_ms / anchor.to_idle_ms, s.to_exit_ms, s.to_exit_ms / anchor.to_exit_ms,
-                    s.cpu_ms, s.cpu_ms / anchor.cpu_ms, s.peak_kb / 1024.0,
-                    static_cast<double>(s.peak_kb) / anchor.peak_kb);
+                    s.cpu_ms, s.cpu_ms / anchor.cpu_ms, static_cast<double>(s.peak_kb) / 1024.0,
+                    static_cast<double>(s.peak_kb) / static_cast<double>(anchor.peak_kb));
     }
     return 0;
 }

@@ -57,7 +57,7 @@ protected:
         const char* start = std::getenv("VORSA_BENCH_T0");
         const long long started = start ? std::atoll(start) : 0;
         const long long elapsed = now.tv_sec * 1000000000LL + now.tv_nsec - started;
-        std::printf("%.3f\n", started ? elapsed / 1e6 : -1.0);
+        std::printf("%.3f\n", started ? static_cast<double>(elapsed) / 1e6 : -1.0);
         std::fflush(stdout);
         if (m_dialog) m_dialog->close();
         return true;
