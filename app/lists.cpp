@@ -98,6 +98,11 @@ void Lists::load_remembered_values(const PrinterNameSource& printers)
 
     TextList names;
     if (printers) printers(names);
+    add_printers(names);
+}
+
+void Lists::add_printers(const TextList& names)
+{
     for (const Text& name : names) {
         const int index = m_controls.printer_box.add_item(name);
         if (index >= 0 && name == m_printer_name) m_controls.printer_box.set_selection(index);

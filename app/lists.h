@@ -70,6 +70,10 @@ public:
     // remembered printer name stays in force whether or not it was found.
     void load_remembered_values(const PrinterNameSource& printers);
 
+    // Adds `names` to printer_box in their order, the remembered printer selected if it is among them
+    // (the printer part of load_remembered_values, for a list that arrives later).
+    void add_printers(const TextList& names);
+
     // Adds `entry` (product|size|money) in front of the stored history unless it is found anywhere in
     // it, keeps the first history_positions positions, writes the history back when it is not empty and
     // rebuilds history_menu from it. An empty entry only rebuilds (at start).

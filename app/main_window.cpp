@@ -12,11 +12,14 @@
 #include "runtime/surface/surface.h"
 #include "ui_main_window.h"
 
+#include <QApplication>
+#include <QEvent>
 #include <QFile>
 #include <QGuiApplication>
 #include <QImageReader>
 #include <QPixmap>
 #include <QTimer>
+#include <future>
 #include <mutex>
 
 // The resource file lives in a static library and is linked in only when registered; Qt's macro must
@@ -49,6 +52,79 @@ runtime::Bytes resource_bytes(const QString& name)
 }
 
 } // namespace
+
+// The printer list asked for once the window has been painted. Listing the spooler's queues loads
+// libcups with its TLS, Kerberos and Avahi libraries, which would otherwise compete with making and
+// painting the window. The list is filled in when the answer arrives, or earlier, at the first key or
+// mouse input, which then waits for it: the user never acts on a window whose printer list is missing.
+class LatePrinterList : public QObject
+{
+public:
+    LatePrinterList(QWidget& window, PrinterNameSource source, std::function<void(const TextList&)> fill)
+        : m_window(&window), m_source(std::move(source)), m_fill(std::move(fill))
+    {
+        qApp->installEventFilter(this);
+        // A window that waited for the vendor's server has been painted already.
+        if (window.isVisible()) QTimer::singleShot(0, this, [this] { start(); });
+    }
+
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (m_filled) return false;
+        if (watched == m_window && event->type() == QEvent::Paint && !m_listing.valid())
+            QTimer::singleShot(0, this, [this] { start(); });
+        else if (is_input(event->type()))
+            fill_now();
+        return false;
+    }
+
+private:
+    static bool is_input(QEvent::Type type)
+    {
+        switch (type) {
+        case QEvent::KeyPress:
+        case QEvent::KeyRelease:
+        case QEvent::ShortcutOverride:
+        case QEvent::MouseButtonPress:
+        case QEvent::MouseButtonRelease:
+        case QEvent::MouseButtonDblClick:
+        case QEvent::Wheel:
+        case QEvent::ContextMenu:
+        case QEvent::TouchBegin:
+            return true;
+        default:
+            return false;
+        }
+    }
+
+    void start()
+    {
+        if (m_listing.valid()) return;
+        m_listing = std::async(std::launch::async, [this, source = m_source] {
+            TextList names;
+            if (source) source(names);
+            QMetaObject::invokeMethod(
+                this, [this] { fill_now(); }, Qt::QueuedConnection);
+            return names;
+        });
+    }
+
+    void fill_now()
+    {
+        if (m_filled) return;
+        m_filled = true;
+        qApp->removeEventFilter(this);
+        start();
+        m_fill(m_listing.get());
+    }
+
+    QPointer<QWidget> m_window;
+    PrinterNameSource m_source;
+    std::function<void(const TextList&)> m_fill;
+    bool m_filled = false;
+    // Last, so that its wait for a running listing ends before the rest goes.
+    std::future<TextList> m_listing;
+};
 
 void main_window_form(QDialog& dialog)
 {
@@ -156,8 +232,14 @@ void MainWindow::on_window_created(runtime::MainDialog& window)
     }
 
     const runtime::Text ticked = runtime::read_setting(m_settings_path, section_print, key_ticked_brands);
-    m_lists.load_remembered_values(m_options.printers ? m_options.printers
-                                                      : PrinterNameSource([](TextList&) { return 0; }));
+    if (m_options.printers_after_first_paint) {
+        m_lists.load_remembered_values({});
+        m_late_printers = std::make_unique<LatePrinterList>(
+            window, m_options.printers, [this](const TextList& names) { m_lists.add_printers(names); });
+    } else {
+        m_lists.load_remembered_values(m_options.printers ? m_options.printers
+                                                          : PrinterNameSource([](TextList&) { return 0; }));
+    }
     m_lists.rebuild_history_menu({});
     m_lists.build_brand_lists(std::move(brands.brand_names), std::move(brands.brand_logos), ticked);
 

@@ -25,6 +25,8 @@ class QWidget;
 
 namespace vorsa::app {
 
+class LatePrinterList;
+
 // The preview area's rectangle in the window's client pixels.
 inline constexpr int preview_left = 180;
 inline constexpr int preview_top = 8;
@@ -53,6 +55,9 @@ struct StartOptions
     OnlineSourcesFactory online_sources;
     // Names of the installed printers; without a source the printer list stays empty.
     PrinterNameSource printers;
+    // The printers asked for on a thread once the window has been painted, not while it is made. The
+    // list is in before the first key or mouse input is handled (such input waits for it).
+    bool printers_after_first_paint = false;
     // Without a factory the notice page is not shown (the title picture stays).
     NoticeViewFactory notice_view;
     // The printer "开始打印" prints on; without one the print button does nothing.
@@ -150,6 +155,7 @@ private:
     QPointer<runtime::DrawingBoard> m_board;
     runtime::Control* m_notice_view = nullptr;
     QPointer<runtime::MainDialog> m_window;
+    std::unique_ptr<LatePrinterList> m_late_printers;
     Lists m_lists;
     receipt::ReceiptLines m_lines;
     receipt::ReceiptData m_record;

@@ -7,9 +7,6 @@
 #include "runtime/qt/qt_platform.h"
 #include "runtime/text/fatal.h"
 
-#include <future>
-#include <utility>
-
 #if VORSA_HTTP_SOURCES
 #include "online/qt/qt_sources.h"
 #endif
@@ -18,38 +15,6 @@
 #endif
 
 namespace vorsa::app {
-
-namespace {
-
-// The spooler's printer list, asked for on a thread of its own as the program starts: the answer is
-// mostly waiting for the spooler, which then overlaps with making the application and the window. The
-// window takes the list where it always did (filling the remembered lists, before the user can act),
-// waiting for the rest of the answer there if need be.
-class EarlyPrinterList
-{
-public:
-    EarlyPrinterList()
-        : m_listing(std::async(std::launch::async, [] {
-              runtime::TextList names;
-              const int count = runtime::list_printers(names);
-              return std::pair{count, std::move(names)};
-          }))
-    {
-    }
-
-    int take(runtime::TextList& names)
-    {
-        if (!m_listing.valid()) return runtime::list_printers(names);
-        auto [count, listed] = m_listing.get();
-        if (count > 0) names = std::move(listed);
-        return count;
-    }
-
-private:
-    std::future<std::pair<int, runtime::TextList>> m_listing;
-};
-
-} // namespace
 
 int program_main(int argc, char* argv[], const std::function<void(QApplication&)>& application_made)
 {
@@ -60,7 +25,6 @@ int program_main(int argc, char* argv[], const std::function<void(QApplication&)
         qgetenv("QT_QPA_PLATFORM").toStdString(), qgetenv("DISPLAY").toStdString(),
         std::span<char* const>(argv, static_cast<std::size_t>(argc)));
     if (!platform.empty()) qputenv("QT_QPA_PLATFORM", QByteArray::fromStdString(platform));
-    EarlyPrinterList printers;
     QApplication application(argc, argv);
     if (application_made) application_made(application);
     install_qt_program_platform();
@@ -68,7 +32,9 @@ int program_main(int argc, char* argv[], const std::function<void(QApplication&)
     runtime::Printer printer;
     StartOptions options;
     options.server_address = online::vendor_server_address();
-    options.printers = [&printers](runtime::TextList& names) { return printers.take(names); };
+    // Listing the spooler's queues loads libcups with its libraries: asked for once the window is painted.
+    options.printers = runtime::list_printers;
+    options.printers_after_first_paint = true;
     options.printer = &printer;
 #if VORSA_HTTP_SOURCES
     options.online_sources = online::make_http_sources;

@@ -45,6 +45,7 @@
 #include <optional>
 #include <string>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -356,6 +357,35 @@ TEST_F(MainWindowTest, FirstStartInAnEmptyDirectory)
     EXPECT_FALSE(m_window->isVisible());
     EXPECT_FALSE(fs::exists(m_root / "start" / "dy.cfg"));
     EXPECT_FALSE(fs::exists(m_root / "start" / ".hidden"));
+}
+
+// The printers asked for after the first paint: the list arrives on its own, and the first key pressed
+// before the spooler has answered waits for it, so no input ever meets a window without its printers.
+TEST_F(MainWindowTest, PrintersAskedForAfterThePaintAreInBeforeTheFirstInput)
+{
+    runtime::write_setting(current_settings_path(), section_dayinji, key_printer, "PDF");
+    for (const bool key_pressed_first : {true, false}) {
+        SCOPED_TRACE(key_pressed_first ? "key pressed before the answer" : "no input");
+        StartOptions options = test_options();
+        options.printers_after_first_paint = true;
+        options.printers = [](runtime::TextList& names) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(400)); // a slow spooler
+            names = {"Receipt-Printer", "PDF"};
+            return 2;
+        };
+        open(std::move(options));
+        WindowControls& c = controls();
+        if (key_pressed_first) {
+            EXPECT_EQ(c.printer_box.item_count(), 0); // the spooler has not answered yet
+            QTest::keyClick(c.product_edit.widget(), Qt::Key_A);
+            EXPECT_EQ(c.product_edit.get_control_text(), "a");
+        } else {
+            EXPECT_TRUE(QTest::qWaitFor([&c] { return c.printer_box.item_count() == 2; }, 5000));
+        }
+        ASSERT_EQ(c.printer_box.item_count(), 2);
+        EXPECT_EQ(c.printer_box.get_selection(), 1);
+        m_window->close();
+    }
 }
 
 // With a vendor server that keeps the start waiting the window shows while it waits, with its inputs
