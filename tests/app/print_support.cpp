@@ -59,6 +59,25 @@ struct Jobs
     ~Jobs() { cupsFreeJobs(count, list); }
 };
 
+// A socket listening on a free port of 127.0.0.1, and that port; -1 when none could be had.
+int listen_on_loopback(int& port)
+{
+    const int socket = ::socket(AF_INET, SOCK_STREAM, 0);
+    if (socket < 0) return -1;
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    if (::bind(socket, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+        ::listen(socket, 16) != 0 ||
+        ::getsockname(socket, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+        ::close(socket);
+        return -1;
+    }
+    port = ntohs(address.sin_port);
+    return socket;
+}
+
 } // namespace
 
 DocumentReceiver::DocumentReceiver(int port, bool keep_documents) : m_keep_documents(keep_documents)
@@ -89,21 +108,8 @@ DocumentReceiver::~DocumentReceiver()
 
 SilentSpooler::SilentSpooler()
 {
-    m_socket = ::socket(AF_INET, SOCK_STREAM, 0);
+    m_socket = listen_on_loopback(m_port);
     if (m_socket < 0) return;
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = 0;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    if (::bind(m_socket, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-        ::listen(m_socket, 16) != 0 ||
-        ::getsockname(m_socket, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-        ::close(m_socket);
-        m_socket = -1;
-        return;
-    }
-    m_port = ntohs(address.sin_port);
     m_thread = std::thread([this] { serve(); });
 }
 
@@ -135,20 +141,8 @@ void SilentSpooler::serve()
 
 StallingSpooler::StallingSpooler(std::string spooler_socket) : m_spooler_socket(std::move(spooler_socket))
 {
-    m_socket = ::socket(AF_INET, SOCK_STREAM, 0);
+    m_socket = listen_on_loopback(m_port);
     if (m_socket < 0) return;
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    if (::bind(m_socket, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-        ::listen(m_socket, 16) != 0 ||
-        ::getsockname(m_socket, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-        ::close(m_socket);
-        m_socket = -1;
-        return;
-    }
-    m_port = ntohs(address.sin_port);
     m_thread = std::thread([this] { serve(); });
 }
 
