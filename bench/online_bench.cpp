@@ -20,6 +20,7 @@
 // `slow runs` times, the others `quick runs` times.
 
 #include "app/main_window.h"
+#include "bench/child_output.h"
 #include "online/qt/qt_sources.h"
 #include "runtime/print/printer.h"
 #include "runtime/qt/qt_platform.h"
@@ -242,13 +243,7 @@ double time_one_start(const std::string& self, const std::string& address)
         _exit(127);
     }
     close(output[1]);
-    std::string text;
-    char buffer[256];
-    for (ssize_t got; (got = read(output[0], buffer, sizeof buffer)) != 0;) {
-        if (got < 0 && errno == EINTR) continue;
-        if (got < 0) break;
-        text.append(buffer, static_cast<std::size_t>(got));
-    }
+    const std::string text = vorsa::bench::read_until_closed(output[0]);
     close(output[0]);
     int status = 0;
     waitpid(child, &status, 0);

@@ -10,6 +10,8 @@
 // (offscreen, or xcb under xvfb-run). Programs given here replace this build's startup_program, each
 // with a row of its own: the program of a build with a vendor server, or earlier builds to compare.
 
+#include "bench/child_output.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -57,13 +59,7 @@ bool run(const char* program, const std::string& directory, Sample& sample)
         _exit(127);
     }
     close(output[1]);
-    std::string text;
-    char buffer[256];
-    for (ssize_t got; (got = read(output[0], buffer, sizeof buffer)) != 0;) {
-        if (got < 0 && errno == EINTR) continue;
-        if (got < 0) break;
-        text.append(buffer, static_cast<std::size_t>(got));
-    }
+    const std::string text = vorsa::bench::read_until_closed(output[0]);
     close(output[0]);
     int status = 0;
     rusage usage{};
