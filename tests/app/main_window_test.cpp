@@ -40,6 +40,7 @@
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
+#include <future>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <optional>
@@ -47,6 +48,7 @@
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 
 namespace vorsa::app {
@@ -57,6 +59,10 @@ using namespace runtime::literals;
 using runtime::Text;
 
 constexpr LocalDate fifth_of_march_2015{2015, 3, 5};
+
+// How long a wait for something the program does on its own may last before the test calls it lost:
+// far beyond what a busy machine needs. The waits end as soon as it has happened.
+constexpr int patience_ms = 60000;
 
 StartOptions test_options()
 {
@@ -137,7 +143,7 @@ protected:
         m_window = runtime::create_main_dialog(
             main_window_form, [this](runtime::MainDialog& window) { m_program->on_window_created(window); });
         m_window->show();
-        ASSERT_TRUE(QTest::qWaitForWindowExposed(m_window.get()));
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(m_window.get(), patience_ms));
         QCoreApplication::processEvents();
     }
 
@@ -361,26 +367,42 @@ TEST_F(MainWindowTest, FirstStartInAnEmptyDirectory)
 
 // The printers asked for after the first paint: the list arrives on its own, and the first key pressed
 // before the spooler has answered waits for it, so no input ever meets a window without its printers.
+// The spooler answers only once the test lets it, and then slowly, so a key that did not wait would
+// meet an empty list however fast the machine is.
 TEST_F(MainWindowTest, PrintersAskedForAfterThePaintAreInBeforeTheFirstInput)
 {
     runtime::write_setting(current_settings_path(), section_dayinji, key_printer, "PDF");
     for (const bool key_pressed_first : {true, false}) {
         SCOPED_TRACE(key_pressed_first ? "key pressed before the answer" : "no input");
+        // Given at the latest when the case ends, should it fail before: the window waits for the
+        // spooler's answer when it goes.
+        struct Answer
+        {
+            std::promise<void> promise;
+            bool given = false;
+            void give()
+            {
+                if (!std::exchange(given, true)) promise.set_value();
+            }
+            ~Answer() { give(); }
+        } answer;
         StartOptions options = test_options();
         options.printers_after_first_paint = true;
-        options.printers = [](runtime::TextList& names) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(400)); // a slow spooler
+        options.printers = [asked = answer.promise.get_future().share()](runtime::TextList& names) {
+            asked.wait();
+            std::this_thread::sleep_for(std::chrono::milliseconds(200)); // a slow spooler
             names = {"Receipt-Printer", "PDF"};
             return 2;
         };
         open(std::move(options));
         WindowControls& c = controls();
+        EXPECT_EQ(c.printer_box.item_count(), 0); // the spooler has not answered yet
+        answer.give();
         if (key_pressed_first) {
-            EXPECT_EQ(c.printer_box.item_count(), 0); // the spooler has not answered yet
             QTest::keyClick(c.product_edit.widget(), Qt::Key_A);
             EXPECT_EQ(c.product_edit.get_control_text(), "a");
         } else {
-            EXPECT_TRUE(QTest::qWaitFor([&c] { return c.printer_box.item_count() == 2; }, 5000));
+            EXPECT_TRUE(QTest::qWaitFor([&c] { return c.printer_box.item_count() == 2; }, patience_ms));
         }
         ASSERT_EQ(c.printer_box.item_count(), 2);
         EXPECT_EQ(c.printer_box.get_selection(), 1);
@@ -389,13 +411,14 @@ TEST_F(MainWindowTest, PrintersAskedForAfterThePaintAreInBeforeTheFirstInput)
 }
 
 // With a vendor server that keeps the start waiting the window shows while it waits, with its inputs
-// disabled under a busy cursor; they come back when the brands are in.
+// disabled under a busy cursor; they come back when the brands are in. The server answers only once the
+// waiting window has been seen, however long the machine takes to show it.
 TEST_F(MainWindowTest, OnlineStartShowsTheWindowDisabledWhileItWaits)
 {
     online::testing::LocalHttpServer server;
     online::testing::Reply page;
     page.body = "<!--云途-->notice"_gbk;
-    page.delay = std::chrono::milliseconds(1000); // the window is looked at after 150 ms
+    page.held = true;
     server.set_reply(std::string(online::notice_page_path), page);
 
     StartOptions options = test_options();
@@ -408,7 +431,7 @@ TEST_F(MainWindowTest, OnlineStartShowsTheWindowDisabledWhileItWaits)
         bool idle_cursor = false;
     } seen;
     QTimer look;
-    QObject::connect(&look, &QTimer::timeout, [&seen] {
+    QObject::connect(&look, &QTimer::timeout, [&seen, &server] {
         for (QWidget* widget : QApplication::topLevelWidgets()) {
             auto* window = qobject_cast<runtime::MainDialog*>(widget);
             if (!window || !window->isVisible()) continue;
@@ -416,6 +439,7 @@ TEST_F(MainWindowTest, OnlineStartShowsTheWindowDisabledWhileItWaits)
             seen.enabled = seen.enabled || window->isEnabled();
             const QCursor* cursor = QGuiApplication::overrideCursor();
             seen.idle_cursor = seen.idle_cursor || cursor == nullptr || cursor->shape() != Qt::WaitCursor;
+            server.release();
         }
     });
     look.start(10);
@@ -443,9 +467,14 @@ TEST_F(MainWindowTest, OnlineStartTakesOnlyCompleteAnswersAndEndsInTime)
     using online::testing::Behaviour;
     using online::testing::Reply;
     constexpr auto limit = 1500ms;
-    // Generous for a loaded machine, and still far below what any of these servers would cost
-    // without the limit (the inactivity time-out below, or a drip of many seconds).
-    constexpr auto slack = 2500ms;
+    // A server that never completes its answer would hold the start for the inactivity time-out
+    // without the limit, and a trickling one shows its page when it is through; the close box left
+    // unheeded holds it until the limit, which is a long one in those rows. A start may take half a
+    // minute beyond its limit, far beyond what a busy machine needs and far short of what a start that
+    // ignored its limit or the close box would take.
+    constexpr auto inactivity_timeout = 120s;
+    constexpr auto long_limit = 120s;
+    constexpr auto slack = 30s;
 
     const std::string notice = "<!--云途-->"_gbk + "<html>" + std::string(400, 'n') + "</html>";
     Reply page;
@@ -512,8 +541,8 @@ TEST_F(MainWindowTest, OnlineStartTakesOnlyCompleteAnswersAndEndsInTime)
 
         StartOptions options = test_options();
         options.server_address = server.address();
-        options.online_time_limit = limit;
-        options.online_inactivity_timeout = 10s;
+        options.online_time_limit = row.close_at ? long_limit : limit;
+        options.online_inactivity_timeout = inactivity_timeout;
         if (row.without_fetching) options.online_sources = nullptr;
         std::vector<Text> shown;
         options.notice_view = [&shown](QWidget*, const Text& notice_page) -> runtime::Control* {
@@ -545,13 +574,14 @@ TEST_F(MainWindowTest, OnlineStartTakesOnlyCompleteAnswersAndEndsInTime)
         if (row.close_at) {
             EXPECT_GE(closed_at, 0) << "the window was never shown";
             EXPECT_TRUE(window->close_requested());
-            EXPECT_LT(ended_at - closed_at, 1000) << "the start went on after the close box";
+            EXPECT_LT(ended_at - closed_at, std::chrono::milliseconds(slack).count())
+                << "the start went on after the close box";
             QTest::qWait(200); // room for a request that should not come
             EXPECT_EQ(server.request_count(), requests_at_close);
             EXPECT_EQ(test_files::read_bytes(settings), before);
             continue;
         }
-        EXPECT_LT(ended_at, (limit + slack).count());
+        EXPECT_LT(ended_at, std::chrono::milliseconds(limit + slack).count());
         EXPECT_TRUE(window->isEnabled());
         if (row.without_fetching) {
             EXPECT_EQ(server.request_count(), 0u);
@@ -576,9 +606,11 @@ TEST_F(MainWindowTest, OnlineStartTakesOnlyCompleteAnswersAndEndsInTime)
     }
 }
 
-// The close box pressed while an online start waits ends the process within a second: the program's
-// set-up in a child process of its own, against a server that never answers.
-TEST(OnlineStartProcessTest, CloseBoxDuringAnOnlineStartEndsTheProcessWithinASecond)
+// The close box pressed while an online start waits ends the process at once: the program's set-up in
+// a child process of its own, against a server that never answers. Without heeding the close box the
+// start would wait two minutes for the server; the process may take half a minute to go, far beyond
+// what a busy machine needs.
+TEST(OnlineStartProcessTest, CloseBoxDuringAnOnlineStartEndsTheProcessAtOnce)
 {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     const fs::path directory = fs::temp_directory_path() / "vorsa-online-close";
@@ -605,6 +637,8 @@ TEST(OnlineStartProcessTest, CloseBoxDuringAnOnlineStartEndsTheProcessWithinASec
             runtime::install_qt_interaction();
             StartOptions options = test_options();
             options.server_address = server.address();
+            options.online_time_limit = std::chrono::minutes(2);
+            options.online_inactivity_timeout = std::chrono::minutes(2);
             // The close box, half a second after the window has shown.
             QTimer closer;
             QObject::connect(&closer, &QTimer::timeout, [&] {
@@ -615,19 +649,19 @@ TEST(OnlineStartProcessTest, CloseBoxDuringAnOnlineStartEndsTheProcessWithinASec
                         QTimer::singleShot(500, window, [window, &monotonic_ns] {
                             std::fprintf(stderr, "closed at %lld\n", monotonic_ns());
                             window->close();
+                            // Should the window come back after all, this closes it again and says so.
+                            QTimer::singleShot(8000, [] {
+                                for (QWidget* top : QApplication::topLevelWidgets())
+                                    if (auto* shown = qobject_cast<runtime::MainDialog*>(top);
+                                        shown && shown->isVisible()) {
+                                        std::fprintf(stderr, "shown again\n");
+                                        shown->close();
+                                    }
+                            });
                         });
                     }
             });
             closer.start(10);
-            // Should the window come back after all, this closes it again and says so.
-            QTimer::singleShot(8000, [] {
-                for (QWidget* widget : QApplication::topLevelWidgets())
-                    if (auto* window = qobject_cast<runtime::MainDialog*>(widget);
-                        window && window->isVisible()) {
-                        std::fprintf(stderr, "shown again\n");
-                        window->close();
-                    }
-            });
             code = start_program(options);
         }
         std::exit(code);
@@ -641,7 +675,7 @@ TEST(OnlineStartProcessTest, CloseBoxDuringAnOnlineStartEndsTheProcessWithinASec
                 }));
     const long long gone_at = monotonic_ns();
     EXPECT_GT(closed_at, 0) << "the window was never closed";
-    EXPECT_LT(gone_at - closed_at, 1000000000LL) << "the process outlived the close box by over a second";
+    EXPECT_LT(gone_at - closed_at, 30000000000LL) << "the process outlived the close box by half a minute";
     fs::remove_all(directory);
 }
 

@@ -127,7 +127,8 @@ protected:
         m_window = runtime::create_main_dialog(
             main_window_form, [this](runtime::MainDialog& window) { m_program->on_window_created(window); });
         m_window->show();
-        ASSERT_TRUE(QTest::qWaitForWindowExposed(m_window.get()));
+        // However long a busy machine takes; it returns as soon as the window is up.
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(m_window.get(), 60000));
         QCoreApplication::processEvents();
     }
 
@@ -198,7 +199,7 @@ TEST_F(SoakTest, AddPrintClearRoundsKeepTheProgramUpAndItsMemorySettled)
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
 
     // Every job reached the printer.
-    const auto documents = m_receiver->wait_for(static_cast<std::size_t>(jobs), 60s);
+    const auto documents = m_receiver->wait_for(static_cast<std::size_t>(jobs), 300s);
     EXPECT_EQ(documents.size(), static_cast<std::size_t>(jobs));
     EXPECT_GE(m_receiver->bytes_received(), documents.size() * 1000) << "empty documents printed";
     EXPECT_EQ(m_message_boxes, 0);

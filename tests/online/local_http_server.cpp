@@ -1,5 +1,6 @@
 #include "tests/online/local_http_server.h"
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <cassert>
 #include <cstdio>
@@ -112,7 +113,11 @@ LocalHttpServer::LocalHttpServer() : m_fallback(not_found_reply())
 
 LocalHttpServer::~LocalHttpServer()
 {
-    m_stopping = true;
+    {
+        std::lock_guard lock(m_mutex);
+        m_stopping = true;
+    }
+    m_changed.notify_all();
     const char byte = 1;
     [[maybe_unused]] const ssize_t written = ::write(m_wake[1], &byte, 1);
     m_acceptor.join();
@@ -161,6 +166,21 @@ std::size_t LocalHttpServer::request_count() const
     return m_requests.size();
 }
 
+std::size_t LocalHttpServer::most_open_connections() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_most_open_connections;
+}
+
+void LocalHttpServer::release()
+{
+    {
+        std::lock_guard lock(m_mutex);
+        m_released = true;
+    }
+    m_changed.notify_all();
+}
+
 int LocalHttpServer::refused_port()
 {
     // Bound but not listening: the kernel refuses connections to it, and nobody else can take it
@@ -173,6 +193,16 @@ bool LocalHttpServer::wait(std::chrono::milliseconds duration)
 {
     pollfd wake{m_wake[0], POLLIN, 0};
     return ::poll(&wake, 1, static_cast<int>(duration.count())) == 0 && !m_stopping;
+}
+
+bool LocalHttpServer::wait_until_due(const Reply& reply)
+{
+    std::unique_lock lock(m_mutex);
+    m_changed.wait(lock, [&] {
+        return m_stopping ||
+               ((!reply.held || m_released) && m_requests.size() >= reply.answer_after_requests);
+    });
+    return !m_stopping;
 }
 
 void LocalHttpServer::accept_loop()
@@ -190,10 +220,18 @@ void LocalHttpServer::accept_loop()
             worker.thread.join();
             return true;
         });
+        {
+            std::lock_guard lock(m_mutex);
+            m_most_open_connections = std::max(m_most_open_connections, ++m_open_connections);
+        }
         auto done = std::make_shared<std::atomic<bool>>(false);
         m_workers.push_back({std::thread([this, connection, done] {
                                  serve(connection);
                                  ::close(connection);
+                                 {
+                                     std::lock_guard lock(m_mutex);
+                                     --m_open_connections;
+                                 }
                                  *done = true;
                              }),
                              done});
@@ -210,8 +248,9 @@ void LocalHttpServer::serve(int connection)
         if (head_end != std::string::npos &&
             request.size() >= head_end + 4 + content_length(request.substr(0, head_end)))
             break;
+        // However long the client takes to send it, until the server stops.
         pollfd fds[2] = {{connection, POLLIN, 0}, {m_wake[0], POLLIN, 0}};
-        if (::poll(fds, 2, 5000) <= 0 || m_stopping) return;
+        if (::poll(fds, 2, -1) <= 0 || m_stopping) return;
         const ssize_t n = ::recv(connection, buffer, sizeof buffer, 0);
         if (n <= 0) return;
         request.append(buffer, static_cast<std::size_t>(n));
@@ -228,8 +267,10 @@ void LocalHttpServer::serve(int connection)
         const auto found = m_replies.find(target);
         reply = found != m_replies.end() ? found->second : m_fallback;
     }
+    m_changed.notify_all();
 
     if (reply.delay.count() > 0 && !wait(reply.delay)) return;
+    if (!wait_until_due(reply)) return;
     const std::string length_line = "Content-Length: " + std::to_string(reply.body.size()) + "\r\n";
     switch (reply.behaviour) {
     case Behaviour::answer:

@@ -2,10 +2,13 @@
 // A small HTTP/1.1 server on 127.0.0.1 for the online tests and benchmarks. It records the bytes of
 // every request it receives and answers each path as told, including the faults a real vendor server
 // shows: silence, a slow drip, a body cut short or stalled, an endless body, a late answer. Each connection
-// is served by a thread of its own and closed after one answer.
+// is served by a thread of its own and closed after one answer. An answer can also wait for an event
+// instead of a time (held until the test releases it, or until several requests have come), so that
+// a test of what happens while a client waits does not depend on how fast the machine is.
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -37,6 +40,11 @@ struct Reply
     std::chrono::milliseconds drip_interval{20};
     std::size_t endless_bytes = 0;
     std::size_t stall_after = 0;
+    // Not answered (after `delay`) before LocalHttpServer::release() has been called.
+    bool held = false;
+    // Not answered before the server has received this many requests in all: a client that sends its
+    // requests one after another, each after the answer to the one before, never gets an answer.
+    std::size_t answer_after_requests = 0;
 };
 
 Reply not_found_reply();
@@ -64,6 +72,11 @@ public:
     // Their request lines ("GET /a HTTP/1.1").
     std::vector<std::string> request_lines() const;
     std::size_t request_count() const;
+    // The most connections that were open at the same time so far.
+    std::size_t most_open_connections() const;
+
+    // Lets every held answer go, those waiting now and those to come.
+    void release();
 
     // A port on 127.0.0.1 nobody listens on (connections are refused).
     static int refused_port();
@@ -73,12 +86,18 @@ private:
     void serve(int connection);
     // Sleeps for `duration` unless the server stops first; false when it stopped.
     bool wait(std::chrono::milliseconds duration);
+    // Waits until `reply` may be answered; false when the server stopped first.
+    bool wait_until_due(const Reply& reply);
 
     int m_listener = -1;
     int m_port = 0;
     int m_wake[2] = {-1, -1}; // written to on stop, so that every wait returns
     std::atomic<bool> m_stopping{false};
     mutable std::mutex m_mutex;
+    std::condition_variable m_changed; // a request came, the answers were released or the server stops
+    bool m_released = false;
+    std::size_t m_open_connections = 0;
+    std::size_t m_most_open_connections = 0;
     std::map<std::string, Reply> m_replies;
     Reply m_fallback;
     std::vector<std::string> m_requests;

@@ -165,26 +165,32 @@ TEST(HttpClientTest, SurvivesServerFaults)
     server_error.reason = "Internal Server Error";
     Reply late = answer("late");
     late.delay = 500ms;
+    // Each fault ends the request by the rule the row names, with the result that rule gives. A fault
+    // handled wrongly would cost at least the inactivity time-out, or never end: rows that are not about
+    // the time-out set it to a minute, and a request may take half of that, far beyond what a busy
+    // machine needs and far short of what a wrong rule costs.
+    constexpr auto minute = 60000ms;
+    constexpr auto at_most = minute / 2;
     struct Case
     {
         const char* what;
         std::optional<Reply> reply; // none: the port refuses connections
         std::chrono::milliseconds timeout;
         std::string expected;
-        std::chrono::milliseconds at_most;
         std::optional<std::chrono::milliseconds> deadline = std::nullopt; // from the request on
     };
     const std::vector<Case> cases = {
-        {"refused port", std::nullopt, 3000ms, "", 2000ms},
-        {"silent server", silent, 300ms, "", 2500ms},
-        {"slow drip: the time-out counts from the last byte", drip, 700ms, "0123456789", 5000ms},
-        {"slow drip past the deadline: nothing, at the deadline", drip, 3000ms, "", 2000ms, 300ms},
-        {"silent server: the deadline comes before the time-out", silent, 20000ms, "", 2000ms, 300ms},
-        {"truncated body: nothing", truncated, 3000ms, "", 2500ms},
-        {"headers and four bytes, then silence: nothing", stalled, 300ms, "", 2500ms},
-        {"late answer", late, 3000ms, "late", 2500ms},
-        {"error page: nothing", testing::not_found_reply(), 3000ms, "", 2000ms},
-        {"server error: nothing", server_error, 3000ms, "", 2000ms},
+        {"refused port", std::nullopt, minute, ""},
+        {"silent server", silent, 300ms, ""},
+        // Ten bytes 150 ms apart take 1.5 s in all, longer than the time-out; each gap is well inside it.
+        {"slow drip: the time-out counts from the last byte", drip, 1000ms, "0123456789"},
+        {"slow drip past the deadline: nothing, at the deadline", drip, minute, "", 300ms},
+        {"silent server: the deadline comes before the time-out", silent, minute, "", 300ms},
+        {"truncated body: nothing", truncated, minute, ""},
+        {"headers and four bytes, then silence: nothing", stalled, 300ms, ""},
+        {"late answer", late, minute, "late"},
+        {"error page: nothing", testing::not_found_reply(), minute, ""},
+        {"server error: nothing", server_error, minute, ""},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -199,7 +205,7 @@ TEST(HttpClientTest, SurvivesServerFaults)
         clock.start();
         Text headers;
         EXPECT_EQ(as_text(get(url, settings, &headers)), c.expected);
-        EXPECT_LT(clock.elapsed(), c.at_most.count());
+        EXPECT_LT(clock.elapsed(), at_most.count());
         // The status line of a server that answered is delivered all the same.
         if (c.reply && c.reply->status != 200) {
             EXPECT_EQ(headers.rfind("HTTP/1.1 " + std::to_string(c.reply->status), 0), 0u) << headers;
@@ -258,10 +264,7 @@ TEST(HttpClientTest, RefusesABodyBeyondTheLimit)
     endless.behaviour = Behaviour::endless;
     endless.endless_bytes = 64u * 1024 * 1024;
     server.set_reply("/endless", endless);
-    QElapsedTimer clock;
-    clock.start();
     EXPECT_TRUE(get(server.address() + "/endless").empty());
-    EXPECT_LT(clock.elapsed(), 10000);
 }
 
 TEST(HttpClientTest, DeliversTheRawResponseHeaders)
@@ -287,22 +290,22 @@ TEST(HttpClientTest, DeliversTheRawResponseHeaders)
     EXPECT_EQ(headers, blanks);
 }
 
+// The answer is held back until a timer of the caller's event loop has fired: a request that kept the
+// loop waiting would never see it, and would end empty at its time-out.
 TEST(HttpClientTest, KeepsTheEventLoopRunningWhileItWaits)
 {
     LocalHttpServer server;
-    Reply late = answer("done");
-    // Long enough that a loaded machine still sees the timer fire well before the answer.
-    late.delay = 1000ms;
-    server.set_reply("/slow", late);
+    Reply held = answer("done");
+    held.held = true;
+    server.set_reply("/slow", held);
     QObject context;
-    QElapsedTimer clock;
-    clock.start();
-    qint64 fired_at = -1;
-    QTimer::singleShot(50, &context, [&] { fired_at = clock.elapsed(); });
+    bool fired = false;
+    QTimer::singleShot(50, &context, [&] {
+        fired = true;
+        server.release();
+    });
     EXPECT_EQ(as_text(get(server.address() + "/slow")), "done");
-    const qint64 finished_at = clock.elapsed();
-    EXPECT_GE(fired_at, 0) << "the timer did not fire during the request";
-    EXPECT_LT(fired_at, finished_at - 500);
+    EXPECT_TRUE(fired) << "the timer did not fire during the request";
 }
 
 TEST(HttpClientTest, EncodedNamesReachTheServerAsEscapes)
@@ -342,26 +345,22 @@ TEST(HttpClientTest, MakesNoRequestForAUrlWithoutHost)
     }
 }
 
+// The logos are answered only once all seven requests have come: a batch fetched one request after
+// another would wait for the first answer in vain and end empty.
 TEST(HttpClientTest, FetchesABatchTogetherInUrlOrder)
 {
     constexpr int count = 8;
-    // One after another the seven requests take seven delays, two at a time four: long delays leave a
-    // loaded machine seconds of room below the three allowed.
-    constexpr auto delay = 1000ms;
     LocalHttpServer server;
     std::vector<Text> urls;
     for (int i = 0; i < count; ++i) {
-        Reply late = answer("logo-" + std::to_string(i));
-        late.delay = delay;
-        server.set_reply("/logo" + std::to_string(i), late);
+        Reply together = answer("logo-" + std::to_string(i));
+        together.answer_after_requests = count - 1;
+        server.set_reply("/logo" + std::to_string(i), together);
         urls.push_back(server.address() + "/logo" + std::to_string(i));
     }
     urls[3] = "http://:80/nohost";           // never requested
     urls[5] = server.address() + "/missing"; // an error page gives nothing
-    QElapsedTimer clock;
-    clock.start();
     const std::vector<Bytes> bodies = http_fetch_all(urls, quick());
-    const qint64 elapsed = clock.elapsed();
 
     ASSERT_EQ(bodies.size(), urls.size());
     for (int i = 0; i < count; ++i) {
@@ -369,10 +368,10 @@ TEST(HttpClientTest, FetchesABatchTogetherInUrlOrder)
         EXPECT_EQ(as_text(bodies[static_cast<std::size_t>(i)]), expected) << i;
     }
     EXPECT_EQ(server.request_count(), static_cast<std::size_t>(count - 1));
-    // One after another this takes count * delay.
-    EXPECT_LT(elapsed, 3 * delay.count()) << "the batch did not run side by side";
 }
 
+// The six requests wait for the silent server side by side, so the batch costs one time-out; one after
+// another they would cost six.
 TEST(HttpClientTest, ASilentServerCostsABatchOneTimeout)
 {
     LocalHttpServer server;
@@ -380,12 +379,10 @@ TEST(HttpClientTest, ASilentServerCostsABatchOneTimeout)
     silent.behaviour = Behaviour::silent;
     server.set_fallback(silent);
     const std::vector<Text> urls(6, server.address() + "/silent");
-    QElapsedTimer clock;
-    clock.start();
-    // One time-out for the whole batch; one each would be six.
-    const std::vector<Bytes> bodies = http_fetch_all(urls, quick(800ms));
+    const std::vector<Bytes> bodies = http_fetch_all(urls, quick(1500ms));
     EXPECT_EQ(bodies, std::vector<Bytes>(6));
-    EXPECT_LT(clock.elapsed(), 3 * 800);
+    EXPECT_EQ(server.request_count(), 6u);
+    EXPECT_EQ(server.most_open_connections(), 6u);
 }
 
 TEST(HttpClientTest, BatchesBeyondTheParallelLimitStillFinishInOrder)

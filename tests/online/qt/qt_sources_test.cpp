@@ -6,7 +6,6 @@
 #include "tests/online/local_http_server.h"
 
 #include <QBuffer>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QImage>
 #include <algorithm>
@@ -147,15 +146,14 @@ TEST_F(QtSourcesTest, ASilentServerCostsTwoTimeoutsWhateverTheBrands)
     silent.behaviour = Behaviour::silent;
     server.set_fallback(silent);
     HttpSettings settings;
-    settings.inactivity_timeout = 600ms;
+    settings.inactivity_timeout = 1500ms;
     bool shown = false;
     QtOnlineSources sources([&](const Text&) { shown = true; }, settings);
 
-    QElapsedTimer clock;
-    clock.start();
     const OnlineBrands brands = online_refresh(sources, settings_path(), server.address(), builtin_logos());
-    // One time-out for the page, one for all six logos together; one for each logo would be seven.
-    EXPECT_LT(clock.elapsed(), 4 * 600);
+    // One time-out for the page, one for all six logos together, as they wait side by side (the page's
+    // connection may not be seen closed yet when they come); one for each logo would be seven.
+    EXPECT_GE(server.most_open_connections(), 6u);
     EXPECT_FALSE(shown);
     EXPECT_EQ(brands.brand_names.size(), 11u);
     for (std::size_t i = 5; i < 11; ++i)

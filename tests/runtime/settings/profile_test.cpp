@@ -577,9 +577,16 @@ TEST_F(ProfileFile, KilledWriterLeavesOldOrNewContent)
 
     std::mt19937 random(7);
     std::uniform_int_distribution<int> delay_us(0, 30000);
+    // Both sides of the race must be seen, a writer killed after it finished a write (the file changed)
+    // and one killed inside a write (its temporary file left); the rounds go on until both were seen,
+    // however slow the machine.
+    constexpr int least_rounds = 40;
+    constexpr int most_rounds = 2000;
     int changes = 0;
+    int inside = 0;
     Text last = with_short;
-    for (int round = 0; round < 40; ++round) {
+    int round = 0;
+    for (; round < least_rounds || ((changes == 0 || inside == 0) && round < most_rounds); ++round) {
         const pid_t child = ::fork();
         ASSERT_GE(child, 0);
         if (child == 0) {
@@ -597,8 +604,10 @@ TEST_F(ProfileFile, KilledWriterLeavesOldOrNewContent)
         ASSERT_TRUE(value == short_value || value == long_value);
         changes += now != last;
         last = now;
+        inside += directory_entries(m_dir).size() > 1;
     }
-    EXPECT_GT(changes, 0) << "the writer never finished a write";
+    EXPECT_GT(changes, 0) << "the writer never finished a write in " << round << " rounds";
+    EXPECT_GT(inside, 0) << "no kill landed inside a write in " << round << " rounds";
 }
 
 struct GetStringCase

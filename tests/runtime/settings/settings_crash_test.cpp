@@ -1,8 +1,9 @@
 // The settings file survives a writer killed at any moment: a child process writes the program's keys
 // through write_setting in an endless loop and is killed with SIGKILL at random moments, hundreds of
 // times. After every kill the file must hold exactly the content of some completed write, never an
-// earlier one than after the previous kill, every key must read back either its old or its new value,
-// and at most the temporary file of the writer just killed may be left beside it.
+// earlier one than after the previous kill and none before the last write the writer reported finished,
+// every key must read back either its old or its new value, and at most the temporary file of the
+// writer just killed may be left beside it.
 
 #include "runtime/settings/profile.h"
 #include "runtime/settings/settings.h"
@@ -121,8 +122,9 @@ TEST_F(SettingsCrashTest, KilledWritersLeaveAWholeFileAndNoPileOfTemporaryFiles)
         ASSERT_TRUE(write_setting(m_path, keys[k].section, keys[k].key, value_of(0, k)));
     ASSERT_EQ(read_bytes(m_path), expected);
 
-    // Kills fall anywhere within the time of a few writes on this file system (its sync may take
-    // milliseconds), so that some writers finish writes and most die inside one.
+    // Each writer reports every write it has finished on a pipe. The parent waits for none, one or two
+    // reports and then kills after a random pause of up to a few writes on this file system (its sync
+    // may take milliseconds): so writers die right after a write they reported, and inside the next.
     const auto write_us =
         std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - first_writes)
             .count() /
@@ -131,26 +133,48 @@ TEST_F(SettingsCrashTest, KilledWritersLeaveAWholeFileAndNoPileOfTemporaryFiles)
     SCOPED_TRACE("seed " + std::to_string(seed) + ", one write " + std::to_string(write_us) + " us");
     std::mt19937 random(seed);
     std::uniform_int_distribution<long> delay_us(0, std::clamp<long>(write_us * 4, 1000, 40000));
+    std::uniform_int_distribution<int> awaited_reports(0, 2);
 
-    constexpr int kills = 300;
+    // Both sides of the race must be seen: a kill after finished writes (the file advanced) and a kill
+    // inside a write (its temporary file left). However slow the machine, the kills go on until both
+    // were seen; only a writer that never dies inside a write in thousands of kills fails.
+    constexpr int least_kills = 300;
+    constexpr int most_kills = 5000;
+    int kills = 0;
     int advanced = 0;
     int temp_left = 0;
     const auto started = std::chrono::steady_clock::now();
-    for (int round = 0; round < kills; ++round) {
-        SCOPED_TRACE("kill " + std::to_string(round));
+    for (; kills < least_kills || ((advanced == 0 || temp_left == 0) && kills < most_kills); ++kills) {
+        SCOPED_TRACE("kill " + std::to_string(kills));
+        int reports[2];
+        ASSERT_EQ(::pipe2(reports, O_CLOEXEC), 0);
         const pid_t child = ::fork();
         ASSERT_GE(child, 0);
         if (child == 0) {
             // Goes on with the sequence where the last writer stopped, until killed.
-            for (long s = step + 1;; ++s)
+            ::close(reports[0]);
+            for (long s = step + 1;; ++s) {
                 write_setting(m_path, keys[s % key_count].section, keys[s % key_count].key,
                               value_of(s / key_count, s % key_count));
+                (void)!::write(reports[1], "w", 1);
+            }
         }
+        ::close(reports[1]);
+        long reported = 0;
+        char byte = 0;
+        // A writer that ended by itself closes the pipe; the check after the kill reports it.
+        for (int wanted = awaited_reports(random); reported < wanted && ::read(reports[0], &byte, 1) == 1;)
+            ++reported;
         ::usleep(static_cast<useconds_t>(delay_us(random)));
         ASSERT_EQ(::kill(child, SIGKILL), 0);
         int status = 0;
         ASSERT_EQ(::waitpid(child, &status, 0), child);
         ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << "the writer ended by itself";
+        // The reports the writer made before it died, up to the end of the pipe.
+        char rest[256];
+        for (ssize_t got = 0; (got = ::read(reports[0], rest, sizeof rest)) > 0;)
+            reported += got;
+        ::close(reports[0]);
 
         // Every key reads back as a value of the sequence; the newest one names the last whole write.
         std::array<long, keys.size()> generations{};
@@ -161,7 +185,9 @@ TEST_F(SettingsCrashTest, KilledWritersLeaveAWholeFileAndNoPileOfTemporaryFiles)
             ASSERT_GE(generations[k], 0) << keys[k].key << " reads back as " << value.substr(0, 40);
             last = std::max(last, generations[k] * key_count + k);
         }
-        ASSERT_GE(last, step) << "the file went back to an earlier write";
+        // Every write the writer reported is in the file, and at most the one it was killed in besides.
+        ASSERT_GE(last, step + reported) << "a finished write was lost";
+        ASSERT_LE(last, step + reported + 1);
         // Each key holds its value of that write or its one before: old or new, nothing else.
         for (long k = 0; k < key_count; ++k)
             EXPECT_EQ(generations[k], k <= last % key_count ? last / key_count : last / key_count - 1)
@@ -180,9 +206,8 @@ TEST_F(SettingsCrashTest, KilledWritersLeaveAWholeFileAndNoPileOfTemporaryFiles)
     std::printf("%d kills in %.1f s (one write %ld us): the file advanced after %d, %ld writes completed in "
                 "all, a temporary file was left after %d\n",
                 kills, seconds, static_cast<long>(write_us), advanced, step + 1, temp_left);
-    // Both sides of the question were asked: writers finished writes, and writers died inside one.
-    EXPECT_GT(advanced, kills / 10);
-    EXPECT_GT(temp_left, 0) << "no kill landed while a temporary file existed";
+    EXPECT_GT(advanced, 0) << "no writer finished a write in " << kills << " kills";
+    EXPECT_GT(temp_left, 0) << "no kill landed while a temporary file existed in " << kills << " kills";
 
     // The next write clears what the last killed writer left.
     ASSERT_TRUE(write_setting(m_path, "print", "yyy", "店员甲"_gbk));

@@ -20,8 +20,9 @@ namespace {
 
 using namespace literals;
 
-// Runs the event loop until `done` holds or the time is up; true when it held.
-bool wait_for(const std::function<bool()>& done, int milliseconds = 30000)
+// Runs the event loop until `done` holds or the time is up (far beyond what a busy machine needs); true
+// when it held.
+bool wait_for(const std::function<bool()>& done, int milliseconds = 60000)
 {
     QElapsedTimer clock;
     clock.start();
@@ -37,7 +38,7 @@ std::optional<QString> page_text(QWebEngineView* view)
 {
     std::optional<QString> text;
     view->page()->toPlainText([&](const QString& plain) { text = plain; });
-    if (!wait_for([&] { return text.has_value(); }, 10000)) return std::nullopt;
+    if (!wait_for([&] { return text.has_value(); })) return std::nullopt;
     return text;
 }
 
@@ -45,7 +46,7 @@ std::optional<QVariant> script_result(QWebEngineView* view, const QString& scrip
 {
     std::optional<QVariant> result;
     view->page()->runJavaScript(script, [&](const QVariant& value) { result = value; });
-    if (!wait_for([&] { return result.has_value(); }, 10000)) return std::nullopt;
+    if (!wait_for([&] { return result.has_value(); })) return std::nullopt;
     return result;
 }
 
