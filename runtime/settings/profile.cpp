@@ -1,5 +1,6 @@
 #include "runtime/settings/profile.h"
 
+#include "runtime/settings/trusted_links.h"
 #include "runtime/text/chars.h"
 #include "runtime/text/gbk.h"
 
@@ -430,11 +431,14 @@ enum class ReadStatus
 
 // The whole content of a regular file, read under a shared lock so that a file being rewritten in
 // place is seen whole. A FIFO or device under the settings name is refused rather than read, so a
-// read can never block.
+// read can never block. A link that another user planted in a shared folder is not followed: the file
+// reads as missing, as it does where the kernel refuses such links itself.
 ReadStatus read_file(const std::string& path, std::string& content)
 {
     content.clear();
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    const std::optional<std::string> target = resolve_trusted_path(path);
+    if (!target) return errno == ENOENT ? ReadStatus::missing : ReadStatus::failed;
+    const int fd = ::open(target->c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW);
     if (fd < 0) return errno == ENOENT ? ReadStatus::missing : ReadStatus::failed;
     struct stat info = {};
     bool ok = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
@@ -486,21 +490,6 @@ std::string base_name_of(const std::string& path)
 {
     const std::size_t slash = path.rfind('/');
     return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
-// The file a write replaces: a symbolic link is followed so that the link stays a link.
-bool resolve_target(const std::string& path, std::string& target)
-{
-    struct stat info = {};
-    if (::lstat(path.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) {
-        target = path;
-        return true;
-    }
-    char* resolved = ::realpath(path.c_str(), nullptr);
-    if (!resolved) return false;
-    target = resolved;
-    std::free(resolved);
-    return true;
 }
 
 // The temporary files of a write are named "." + the file's name + ".vorsa-tmp-" + six letters or
@@ -648,7 +637,8 @@ bool rewrite_in_place(int fd, std::string_view content, std::string_view old_con
 // The settings file opened for a write and locked against other writers: the lock is on the file
 // itself, and since a replace puts a new file under the name, the writer checks after locking that the
 // name still refers to the file it locked, and starts over when it does not. The file is created empty
-// when missing, so that there is something to lock; an empty file reads as a missing one.
+// when missing, so that there is something to lock; an empty file reads as a missing one. `path` names
+// no link (resolve_trusted_path), and a link put under it meanwhile is not followed.
 class LockedFile
 {
 public:
@@ -662,7 +652,7 @@ public:
         const auto give_up = std::chrono::steady_clock::now() + write_patience;
         while (std::chrono::steady_clock::now() < give_up) {
             m_created = false;
-            m_fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC | O_NONBLOCK);
+            m_fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW);
             if (m_fd < 0 && errno == ENOENT) {
                 m_fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NONBLOCK, 0666);
                 if (m_fd < 0 && errno == EEXIST) continue; // another writer made it just now
@@ -672,7 +662,7 @@ public:
             if (::fstat(m_fd, &m_info) != 0 || !S_ISREG(m_info.st_mode)) return false;
             if (!lock_file(m_fd, LOCK_EX, write_patience)) return false;
             struct stat named = {};
-            if (::fstat(m_fd, &m_info) == 0 && ::stat(path.c_str(), &named) == 0 &&
+            if (::fstat(m_fd, &m_info) == 0 && ::lstat(path.c_str(), &named) == 0 &&
                 id_of(named) == id_of(m_info))
                 return true;
             ::close(m_fd); // replaced or removed while this writer waited
@@ -775,8 +765,11 @@ bool profile_write_string(const std::string& path, std::string_view section, std
                           std::string_view value)
 {
     assert(names_writable(section, key));
-    std::string target;
-    if (path.empty() || !resolve_target(path, target)) return false;
+    // The file a link names is written, so the link stays a link; but a link that another user planted
+    // in a shared folder is not followed, and nothing is written.
+    const std::optional<std::string> resolved = resolve_trusted_path(path);
+    if (!resolved) return false;
+    const std::string& target = *resolved;
 
     // The file stays locked from the read to the replace, so no other writer's change is lost between.
     LockedFile file;

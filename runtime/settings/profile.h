@@ -26,6 +26,8 @@ Text profile_assign(std::string_view content, std::string_view section, std::str
 // missing. A file starting with a byte-order mark is read as the platform's profile functions read it:
 // FF FE as UTF-16LE, EF BB BF as UTF-8; its value comes out in GBK (a character GBK cannot hold as "?").
 // Any other file is GBK. The file is read under a shared lock, so a write in place is never seen half done.
+// A symbolic link is followed, except one that another user planted in a sticky, world-writable folder
+// (the kernel's rule, see trusted_links.h): the file then reads as missing.
 std::optional<Text> profile_read(const std::string& path, std::string_view section, std::string_view key);
 
 // GetPrivateProfileString over a file: copies the value (or `fallback`) into `buffer` of `size` bytes,
@@ -50,7 +52,8 @@ int profile_get_string(const std::string& path, std::string_view section, std::s
 // writer is left at any time. No other file is ever removed.
 // A write that would leave the content as it is does not touch the file (true, unless the file is
 // read-only). False when the file cannot be written; the old file then stays as it was. A file without write
-// permission counts as read-only and is not changed; a symbolic link is followed and stays a link.
+// permission counts as read-only and is not changed; a symbolic link is followed and stays a link, except
+// one that another user planted in a sticky, world-writable folder: nothing is written through it (false).
 bool profile_write_string(const std::string& path, std::string_view section, std::string_view key,
                           std::string_view value);
 
