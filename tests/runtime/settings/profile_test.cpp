@@ -5,14 +5,17 @@
 #include "tests/runtime/settings/other_user.h"
 
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <cstdlib>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <grp.h>
 #include <gtest/gtest.h>
 #include <iterator>
 #include <random>
+#include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -707,6 +710,86 @@ TEST_F(ProfileFile, ConcurrentWritersLoseNothing)
     EXPECT_EQ(profile_read(m_path, "print", "xsd"), std::to_string(writes - 1));
     EXPECT_EQ(profile_read(m_path, "print", "yyy"), std::to_string(writes - 1));
     if (!memory_dir.empty()) std::filesystem::remove_all(memory_dir);
+}
+
+// A lock that another process keeps on the file is waited for a bounded time, and then each value is
+// written without it rather than lost. The holder here is another user in a shared folder (anyone who
+// may read a file may lock it), or, without a second user, the same user in a folder where the writer
+// may not create files: either way the file is rewritten in place and stays the one locked. Once the
+// holder has outlasted the wait, further accesses wait only briefly: twenty accesses take a few
+// seconds, where the full wait at each would take twenty.
+TEST_F(ProfileFile, LockKeptByAnotherProcessDelaysLittleAndLosesNothing)
+{
+    const bool privileged = ::geteuid() == 0;
+    const std::string folder = m_dir + "/shared";
+    std::filesystem::create_directory(folder);
+    const std::string path = folder + "/dy.cfg";
+    write_bytes(path, "[print]\r\n");
+    if (privileged) {
+        ASSERT_EQ(::chown(path.c_str(), stranger_uid, stranger_uid), 0);
+        ASSERT_EQ(::chmod(path.c_str(), 0666), 0);
+        ASSERT_EQ(::chmod(folder.c_str(), 01777), 0);
+    } else {
+        ASSERT_EQ(::chmod(path.c_str(), 0644), 0);
+        ASSERT_EQ(::chmod(folder.c_str(), 0555), 0);
+    }
+
+    int ready[2] = {-1, -1};
+    int release[2] = {-1, -1};
+    ASSERT_EQ(::pipe(ready), 0);
+    ASSERT_EQ(::pipe(release), 0);
+    const pid_t holder = ::fork();
+    ASSERT_GE(holder, 0);
+    if (holder == 0) {
+        ::close(ready[0]);
+        ::close(release[1]);
+        if (privileged &&
+            (::setgroups(0, nullptr) != 0 || ::setgid(stranger_uid) != 0 || ::setuid(stranger_uid) != 0))
+            ::_exit(1);
+        const int fd = ::open(path.c_str(), O_RDONLY);
+        if (fd < 0 || ::flock(fd, LOCK_EX) != 0) ::_exit(1);
+        char byte = 1;
+        if (::write(ready[1], &byte, 1) != 1) ::_exit(1);
+        (void)!::read(release[0], &byte, 1); // returns when the test closes its end
+        ::_exit(0);
+    }
+    ::close(ready[1]);
+    ::close(release[0]);
+    char byte = 0;
+    ASSERT_EQ(::read(ready[0], &byte, 1), 1) << "the holder could not lock the file";
+    ::close(ready[0]);
+
+    constexpr int rounds = 10;
+    const auto act = [&] {
+        int lost = 0;
+        for (int i = 0; i < rounds; ++i) {
+            const std::string value = std::to_string(i);
+            lost += !profile_write_string(path, "print", "k" + value, value);
+            lost += profile_read(path, "print", "k" + value) != value;
+        }
+        return lost;
+    };
+    const auto started = std::chrono::steady_clock::now();
+    const int lost = privileged ? run_as_nobody(act) : act();
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+
+    // The holder kept the lock all along.
+    const int probe = ::open(path.c_str(), O_RDONLY);
+    EXPECT_NE(::flock(probe, LOCK_EX | LOCK_NB), 0);
+    ::close(probe);
+    ::close(release[1]);
+    int status = 0;
+    ASSERT_EQ(::waitpid(holder, &status, 0), holder);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    ::chmod(folder.c_str(), 0755);
+
+    EXPECT_EQ(lost, 0) << "values lost or not read back";
+    std::string expected = "[print]\r\n";
+    for (int i = 0; i < rounds; ++i)
+        expected += "k" + std::to_string(i) + "=" + std::to_string(i) + "\r\n";
+    EXPECT_EQ(read_bytes(path), expected);
+    // Generous: about three seconds are expected.
+    EXPECT_LT(seconds, 10.0) << "the held lock cost each access the full wait";
 }
 
 TEST_F(ProfileFile, WriteCutShortByFileSizeLimitFails)
