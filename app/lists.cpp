@@ -13,27 +13,9 @@ namespace vorsa::app {
 
 using runtime::find_text;
 using runtime::read_setting;
+using runtime::single_line;
 using runtime::split_text;
 using runtime::write_setting;
-
-namespace {
-
-// A settings value is one line of the file: a value holding a line break would be cut there and its
-// rest would become a stray line, taking the entries after the break with it. Each break typed into a
-// box (CR LF, CR or LF) is stored as one blank. Neither byte is ever the trail byte of a pair.
-Text single_line(std::string_view text)
-{
-    Text line;
-    line.reserve(text.size());
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        const char byte = text[i];
-        if (byte == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
-        line += byte == '\r' || byte == '\n' ? ' ' : byte;
-    }
-    return line;
-}
-
-} // namespace
 
 Lists::Lists(ListControls controls, std::string settings_path)
     : m_controls(controls), m_settings_path(std::move(settings_path))

@@ -20,13 +20,17 @@ std::string current_settings_path();
 
 // Lists the settings file's name once in the ".hidden" file of its directory (desktop file managers
 // hide the names listed there), only when the settings file exists. Entries already in ".hidden" are
-// kept as they are. True when the name was added.
+// kept as they are. True when the name was added. A symbolic link (the settings file's or the list's)
+// that another user planted in a sticky, world-writable folder is not followed: behind it there is no
+// settings file, and no list to append to.
 bool mark_hidden(const std::string& settings_path);
 
 // Gives the settings file back its owner's write permission when it lacks it and belongs to the user
 // running the program, as starting cleared the read-only mark on the platform the file comes from;
 // otherwise a read-only file would silently keep every value from being remembered. Nothing else
-// about the file changes; a file of another user is left alone. True when the permission was added.
+// about the file changes; a file of another user is left alone, and so is a symbolic link and whatever
+// it leads to, and a file its owner may not even read (which could not be merged anyway). True when the
+// permission was added.
 bool clear_read_only(const std::string& settings_path);
 
 struct LocalDate

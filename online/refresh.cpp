@@ -42,7 +42,9 @@ OnlineBrands online_refresh(OnlineSources& sources, const std::string& settings_
     Text online_brand_text;
     if (page_came) {
         sources.show_notice(result.notice_page);
-        online_brand_text = "," + online_names_of(result.notice_page);
+        // A line break in the list (a name split over two lines of the page) would cut the stored list
+        // there and lose the brands after it: it goes into the name as a blank, as a typed one would.
+        online_brand_text = "," + single_line(online_names_of(result.notice_page));
     } else {
         online_brand_text = read_setting(settings_path, section_pingpai, key_online_brands);
     }

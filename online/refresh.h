@@ -57,6 +57,7 @@ struct OnlineBrands
 };
 
 // The brand names between the page's 4-byte comment opener and the first "-->"; empty without one.
+// online_refresh turns each line break among them into a blank before it splits and stores them.
 Text online_names_of(const Text& page);
 
 // The logo address of a brand on the server.

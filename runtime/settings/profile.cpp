@@ -1,5 +1,6 @@
 #include "runtime/settings/profile.h"
 
+#include "runtime/settings/trusted_links.h"
 #include "runtime/text/chars.h"
 #include "runtime/text/gbk.h"
 
@@ -12,6 +13,7 @@
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
+#include <mutex>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <thread>
@@ -378,25 +380,72 @@ FileId id_of(const struct stat& info)
     return {info.st_dev, info.st_ino};
 }
 
-// Takes the flock `operation` on `fd`, waiting while another process holds it. A file system that
-// knows no locks counts as locked (there is nothing to wait for); a holder that keeps the lock longer
-// than `patience` (a hung process) makes the wait fail.
-bool lock_file(int fd, int operation, std::chrono::milliseconds patience)
+// Takes the flock `operation` on `fd`, waiting while another process holds it, until `deadline`
+// (then false). A file system that knows no locks counts as locked: there is nothing to wait for.
+bool lock_file(int fd, int operation, std::chrono::steady_clock::time_point deadline)
 {
-    const auto give_up = std::chrono::steady_clock::now() + patience;
     auto pause = std::chrono::microseconds(100);
     for (;;) {
         if (::flock(fd, operation | LOCK_NB) == 0) return true;
         if (errno != EWOULDBLOCK && errno != EINTR) return true;
-        if (std::chrono::steady_clock::now() >= give_up) return false;
+        if (std::chrono::steady_clock::now() >= deadline) return false;
         std::this_thread::sleep_for(pause);
         pause = std::min<std::chrono::microseconds>(pause * 2, std::chrono::milliseconds(5));
     }
 }
 
-// A write waits this long for another one to finish; a reader this long before it reads unlocked.
-constexpr std::chrono::milliseconds write_patience{10000};
-constexpr std::chrono::milliseconds read_patience{2000};
+// A writer holds the lock on the settings file for milliseconds: it reads the file, writes and syncs a
+// temporary file and renames it. A holder that keeps the lock far longer is hung, or holds it on
+// purpose: any user who may read a file may lock it, and in a shared folder the file may be another
+// user's. Such a holder must neither freeze the window at every access nor cost the user the value just
+// changed, so an access waits for the lock a bounded time and then goes ahead without it: a read reads,
+// a write writes (still by a replace where it may, so readers see the old file or the new one whole).
+// The path where a holder outlasted the wait is remembered, and until the lock there is had again an
+// access to it waits only briefly: a start's dozen accesses, or a press of a button, then cost about a
+// second in all rather than a second each.
+constexpr std::chrono::milliseconds lock_patience{1000};
+constexpr std::chrono::milliseconds held_lock_patience{100};
+
+class HeldLocks
+{
+public:
+    // When an access to `path` that begins now stops waiting for the lock.
+    std::chrono::steady_clock::time_point deadline_for(const std::string& path)
+    {
+        const std::lock_guard guard(m_mutex);
+        return std::chrono::steady_clock::now() + (path == m_held_path ? held_lock_patience : lock_patience);
+    }
+
+    // What the wait for the lock at `path` came to.
+    void note(const std::string& path, bool locked)
+    {
+        const std::lock_guard guard(m_mutex);
+        if (!locked)
+            m_held_path = path;
+        else if (path == m_held_path)
+            m_held_path.clear();
+    }
+
+private:
+    std::mutex m_mutex;
+    std::string m_held_path;
+};
+
+HeldLocks& held_locks()
+{
+    static HeldLocks locks;
+    return locks;
+}
+
+// Takes the flock `operation` on `fd`, the file at `path`, waiting until `deadline` (from deadline_for),
+// and remembers whether a holder outlasted the wait there.
+bool lock_within_bound(int fd, int operation, const std::string& path,
+                       std::chrono::steady_clock::time_point deadline)
+{
+    const bool locked = lock_file(fd, operation, deadline);
+    held_locks().note(path, locked);
+    return locked;
+}
 
 bool read_all(int fd, std::string& content)
 {
@@ -430,16 +479,19 @@ enum class ReadStatus
 
 // The whole content of a regular file, read under a shared lock so that a file being rewritten in
 // place is seen whole. A FIFO or device under the settings name is refused rather than read, so a
-// read can never block.
+// read can never block. A link that another user planted in a shared folder is not followed: the file
+// reads as missing, as it does where the kernel refuses such links itself.
 ReadStatus read_file(const std::string& path, std::string& content)
 {
     content.clear();
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    const std::optional<std::string> target = resolve_trusted_path(path);
+    if (!target) return errno == ENOENT ? ReadStatus::missing : ReadStatus::failed;
+    const int fd = ::open(target->c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW);
     if (fd < 0) return errno == ENOENT ? ReadStatus::missing : ReadStatus::failed;
     struct stat info = {};
     bool ok = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
     if (ok) {
-        (void)lock_file(fd, LOCK_SH, read_patience);
+        (void)lock_within_bound(fd, LOCK_SH, *target, held_locks().deadline_for(*target));
         ok = read_all(fd, content);
     }
     ::close(fd); // releases the lock
@@ -486,21 +538,6 @@ std::string base_name_of(const std::string& path)
 {
     const std::size_t slash = path.rfind('/');
     return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
-// The file a write replaces: a symbolic link is followed so that the link stays a link.
-bool resolve_target(const std::string& path, std::string& target)
-{
-    struct stat info = {};
-    if (::lstat(path.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) {
-        target = path;
-        return true;
-    }
-    char* resolved = ::realpath(path.c_str(), nullptr);
-    if (!resolved) return false;
-    target = resolved;
-    std::free(resolved);
-    return true;
 }
 
 // The temporary files of a write are named "." + the file's name + ".vorsa-tmp-" + six letters or
@@ -648,7 +685,9 @@ bool rewrite_in_place(int fd, std::string_view content, std::string_view old_con
 // The settings file opened for a write and locked against other writers: the lock is on the file
 // itself, and since a replace puts a new file under the name, the writer checks after locking that the
 // name still refers to the file it locked, and starts over when it does not. The file is created empty
-// when missing, so that there is something to lock; an empty file reads as a missing one.
+// when missing, so that there is something to lock; an empty file reads as a missing one. `path` names
+// no link (resolve_trusted_path), and a link put under it meanwhile is not followed.
+// A lock held past the bound (lock_within_bound) is done without: the file is written unlocked.
 class LockedFile
 {
 public:
@@ -659,10 +698,13 @@ public:
 
     bool open(const std::string& path)
     {
-        const auto give_up = std::chrono::steady_clock::now() + write_patience;
-        while (std::chrono::steady_clock::now() < give_up) {
+        const auto deadline = held_locks().deadline_for(path);
+        // Past the deadline the file is taken unlocked, and taken again only a few times more should its
+        // name keep being given to another file.
+        for (int late_attempts = 0; late_attempts < 8;) {
+            if (std::chrono::steady_clock::now() >= deadline) ++late_attempts;
             m_created = false;
-            m_fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC | O_NONBLOCK);
+            m_fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW);
             if (m_fd < 0 && errno == ENOENT) {
                 m_fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NONBLOCK, 0666);
                 if (m_fd < 0 && errno == EEXIST) continue; // another writer made it just now
@@ -670,9 +712,9 @@ public:
             }
             if (m_fd < 0) return false;
             if (::fstat(m_fd, &m_info) != 0 || !S_ISREG(m_info.st_mode)) return false;
-            if (!lock_file(m_fd, LOCK_EX, write_patience)) return false;
+            (void)lock_within_bound(m_fd, LOCK_EX, path, deadline);
             struct stat named = {};
-            if (::fstat(m_fd, &m_info) == 0 && ::stat(path.c_str(), &named) == 0 &&
+            if (::fstat(m_fd, &m_info) == 0 && ::lstat(path.c_str(), &named) == 0 &&
                 id_of(named) == id_of(m_info))
                 return true;
             ::close(m_fd); // replaced or removed while this writer waited
@@ -775,8 +817,11 @@ bool profile_write_string(const std::string& path, std::string_view section, std
                           std::string_view value)
 {
     assert(names_writable(section, key));
-    std::string target;
-    if (path.empty() || !resolve_target(path, target)) return false;
+    // The file a link names is written, so the link stays a link; but a link that another user planted
+    // in a shared folder is not followed, and nothing is written.
+    const std::optional<std::string> resolved = resolve_trusted_path(path);
+    if (!resolved) return false;
+    const std::string& target = *resolved;
 
     // The file stays locked from the read to the replace, so no other writer's change is lost between.
     LockedFile file;

@@ -25,7 +25,10 @@ Text profile_assign(std::string_view content, std::string_view section, std::str
 // The value of `key` in the file at `path`, read once, or nothing when the file, section or key is
 // missing. A file starting with a byte-order mark is read as the platform's profile functions read it:
 // FF FE as UTF-16LE, EF BB BF as UTF-8; its value comes out in GBK (a character GBK cannot hold as "?").
-// Any other file is GBK. The file is read under a shared lock, so a write in place is never seen half done.
+// Any other file is GBK. The file is read under a shared lock, so a write in place is never seen half done;
+// a lock held far longer than a write takes is waited for a bounded time, then the file is read without it.
+// A symbolic link is followed, except one that another user planted in a sticky, world-writable folder
+// (the kernel's rule, see trusted_links.h): the file then reads as missing.
 std::optional<Text> profile_read(const std::string& path, std::string_view section, std::string_view key);
 
 // GetPrivateProfileString over a file: copies the value (or `fallback`) into `buffer` of `size` bytes,
@@ -35,7 +38,10 @@ int profile_get_string(const std::string& path, std::string_view section, std::s
 
 // WritePrivateProfileString over a file. The file is read, changed and written under one exclusive lock
 // (flock on the file, taken again when another writer replaced the file meanwhile), so writers in several
-// processes never undo each other's keys; of two writes to one key the later one stays.
+// processes never undo each other's keys; of two writes to one key the later one stays. A writer holds the
+// lock for milliseconds: one held far longer (a hung process, or another user's in a shared folder, who
+// may lock any file they may read) is waited for about a second, and then the value is written without
+// the lock rather than lost; while that holder keeps the lock, later accesses wait only a tenth of that.
 // A file with a byte-order mark is written back in its own encoding with its mark (section, key and
 // value go in as GBK); lines the program does not know keep their bytes.
 // The new content is written to a file beside the old one and renamed over it, so an interrupted write
@@ -50,7 +56,8 @@ int profile_get_string(const std::string& path, std::string_view section, std::s
 // writer is left at any time. No other file is ever removed.
 // A write that would leave the content as it is does not touch the file (true, unless the file is
 // read-only). False when the file cannot be written; the old file then stays as it was. A file without write
-// permission counts as read-only and is not changed; a symbolic link is followed and stays a link.
+// permission counts as read-only and is not changed; a symbolic link is followed and stays a link, except
+// one that another user planted in a sticky, world-writable folder: nothing is written through it (false).
 bool profile_write_string(const std::string& path, std::string_view section, std::string_view key,
                           std::string_view value);
 

@@ -17,6 +17,19 @@ Text read_setting(const std::string& path, std::string_view section, std::string
     return value ? std::move(*value) : Text(fallback);
 }
 
+Text single_line(std::string_view text)
+{
+    // Neither byte is ever the trail byte of a GBK pair.
+    Text line;
+    line.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char byte = text[i];
+        if (byte == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
+        line += byte == '\r' || byte == '\n' ? ' ' : byte;
+    }
+    return line;
+}
+
 bool write_setting(const std::string& path, std::string_view section, std::string_view key,
                    std::string_view value)
 {

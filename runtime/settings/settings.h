@@ -14,6 +14,11 @@ namespace vorsa::runtime {
 Text read_setting(const std::string& path, std::string_view section, std::string_view key,
                   std::string_view fallback = {});
 
+// The text as one value of the settings file, which ends a value at its first line break: each line
+// break (CR LF, CR or LF) becomes one blank, so a value holding one keeps its rest and adds no stray
+// line. Used for what the user types into a box and for names the vendor's server lists alike.
+Text single_line(std::string_view text);
+
 // Writes the key with its value, creating section, key and file as needed. False when the file
 // could not be written (callers ignore it, as the stored value is simply lost).
 bool write_setting(const std::string& path, std::string_view section, std::string_view key,

@@ -5,12 +5,14 @@
 #include "app/startup.h"
 #include "runtime/controls/memory_controls.h"
 #include "runtime/text/gbk.h"
+#include "tests/runtime/settings/other_user.h"
 
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <iterator>
 #include <optional>
+#include <sys/stat.h>
 
 namespace vorsa::app {
 namespace {
@@ -190,6 +192,93 @@ TEST_F(HiddenMark, ListsTheSettingsFileOnceWithoutDisturbingOthers)
             EXPECT_EQ(read(m_dir / "dy.cfg"), "[print]\r\n");
         }
     }
+}
+
+// What a start does to the settings file before the window (the hidden mark and the write permission
+// given back), as root and as an ordinary user in a sticky shared folder where one of the two names
+// is a link to a file of the user's. Another user's link leads nowhere: the file it names keeps its
+// bytes and its mode. The user's own links still lead where they point, except that no mode is ever
+// changed through a link.
+TEST_F(HiddenMark, LinksPlantedInASharedFolderLeadNowhere)
+{
+    using test_files::run_as;
+    const bool privileged = ::geteuid() == 0;
+    const struct
+    {
+        const char* what;
+        const char* link_name;
+        bool strangers_link;
+        bool listed;           // mark_hidden added the name
+        bool target_appended;  // the list was appended to through the link
+        bool permission_given; // clear_read_only gave dy.cfg (a file of its own) its write permission
+    } cases[] = {
+        {"a stranger's dy.cfg", "dy.cfg", true, false, false, false},
+        {"a stranger's .hidden", ".hidden", true, false, false, true},
+        {"own dy.cfg", "dy.cfg", false, true, false, false},
+        {"own .hidden", ".hidden", false, true, true, true},
+    };
+    const std::string secret = "victim's own file\n";
+    int ran = 0;
+    for (const bool as_root : {true, false}) {
+        for (const auto& c : cases) {
+            SCOPED_TRACE(std::string(as_root ? "root, " : "user, ") + c.what);
+            if (!privileged && (as_root || c.strangers_link)) continue; // needs a second user, so root
+            ++ran;
+            const uid_t victim = as_root ? 0 : privileged ? test_files::nobody_uid : ::geteuid();
+            const fs::path shared = m_dir / "shared";
+            const fs::path home = m_dir / "home";
+            const fs::path target = home / "victim-file";
+            fs::create_directories(shared);
+            fs::create_directories(home);
+            // A list must be writable to be appended to; a settings file lacks its write permission.
+            const bool list_link = std::string_view(c.link_name) == ".hidden";
+            const mode_t target_mode = list_link ? 0640 : 0440;
+            write(target, secret);
+            ASSERT_EQ(::chmod(target.c_str(), target_mode), 0);
+            fs::create_symlink(target, shared / c.link_name);
+            if (list_link) {
+                write(shared / "dy.cfg", "[print]\r\n");
+                ASSERT_EQ(::chmod((shared / "dy.cfg").c_str(), 0440), 0);
+            }
+            ASSERT_EQ(::chmod(m_dir.c_str(), 0755), 0);
+            ASSERT_EQ(::chmod(home.c_str(), 0755), 0);
+            ASSERT_EQ(::chmod(shared.c_str(), 01777), 0);
+            if (privileged) {
+                const uid_t link_owner = c.strangers_link ? test_files::stranger_uid : victim;
+                ASSERT_EQ(::lchown((shared / c.link_name).c_str(), link_owner, link_owner), 0);
+                for (const fs::path& own : {home, target})
+                    ASSERT_EQ(::chown(own.c_str(), victim, victim), 0);
+                if (list_link) {
+                    ASSERT_EQ(::chown((shared / "dy.cfg").c_str(), victim, victim), 0);
+                }
+            }
+
+            const std::string settings = (shared / "dy.cfg").string();
+            const auto start = [&] {
+                return (mark_hidden(settings) ? 1 : 0) | (clear_read_only(settings) ? 2 : 0);
+            };
+            const int outcome = as_root || !privileged ? start() : run_as(victim, start);
+            ASSERT_GE(outcome, 0) << "cannot run as an unprivileged user";
+            EXPECT_EQ(outcome, (c.listed ? 1 : 0) | (c.permission_given ? 2 : 0));
+
+            EXPECT_EQ(read(target), c.target_appended ? secret + "dy.cfg\n" : secret);
+            struct stat info = {};
+            ASSERT_EQ(::stat(target.c_str(), &info), 0);
+            EXPECT_EQ(info.st_mode & 07777, target_mode) << "mode changed through a link";
+            if (list_link) {
+                ASSERT_EQ(::stat(settings.c_str(), &info), 0);
+                EXPECT_EQ(info.st_mode & 07777, c.permission_given ? 0640u : 0440u);
+            } else {
+                EXPECT_EQ(fs::exists(shared / ".hidden"), c.listed);
+                if (c.listed) {
+                    EXPECT_EQ(read(shared / ".hidden"), "dy.cfg\n");
+                }
+            }
+            fs::remove_all(shared);
+            fs::remove_all(home);
+        }
+    }
+    EXPECT_GT(ran, 0);
 }
 
 TEST_F(HiddenMark, LeavesAListThatIsNoFileAlone)

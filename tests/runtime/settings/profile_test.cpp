@@ -1,16 +1,21 @@
 #include "runtime/settings/profile.h"
+#include "runtime/settings/trusted_links.h"
 #include "runtime/text/gbk.h"
 #include "tests/runtime/settings/file_bytes.h"
+#include "tests/runtime/settings/other_user.h"
 
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <cstdlib>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <grp.h>
 #include <gtest/gtest.h>
 #include <iterator>
 #include <random>
+#include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -22,7 +27,10 @@ using namespace std::string_literals;
 
 namespace {
 
+using vorsa::test_files::nobody_uid;
 using vorsa::test_files::read_bytes;
+using vorsa::test_files::run_as;
+using vorsa::test_files::stranger_uid;
 using vorsa::test_files::write_bytes;
 
 // A case's description as its test name: each run of other characters than ASCII letters and digits
@@ -261,18 +269,9 @@ std::vector<std::string> directory_entries(const std::string& directory)
     return names;
 }
 
-// Runs `action` in a child process as the unprivileged user "nobody" and returns its exit code, or -1
-// when the child could not drop its privileges.
 template <typename Action> int run_as_nobody(Action action)
 {
-    const pid_t child = ::fork();
-    if (child == 0) {
-        if (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0) ::_exit(100);
-        ::_exit(action());
-    }
-    int status = 0;
-    ::waitpid(child, &status, 0);
-    return WIFEXITED(status) && WEXITSTATUS(status) != 100 ? WEXITSTATUS(status) : -1;
+    return run_as(nobody_uid, action);
 }
 
 class ProfileFile : public testing::Test
@@ -362,6 +361,177 @@ TEST_F(ProfileFile, WriteThroughSymbolicLinkKeepsTheLink)
     ASSERT_TRUE(profile_write_string(m_path, "a", "k", "2"));
     EXPECT_TRUE(std::filesystem::is_symlink(m_path));
     EXPECT_EQ(read_bytes(target), "[a]\r\nk=2\r\n");
+}
+
+// The path a write goes to: every link resolved where it points, as opening the path would resolve it
+// (so ".." after a linked folder climbs from the folder it leads to), the last part possibly missing.
+// A link another user planted in a sticky shared folder is refused wherever it stands on the path.
+TEST_F(ProfileFile, LinksResolveAsOpeningResolvesThem)
+{
+    const bool privileged = ::geteuid() == 0;
+    namespace fs = std::filesystem;
+    const fs::path dir = m_dir;
+    fs::create_directories(dir / "real" / "sub");
+    write_bytes(m_dir + "/real/dy.cfg", "[a]\r\n");
+    fs::create_symlink("real", dir / "to_real");
+    fs::create_symlink("real/dy.cfg", dir / "to_file");
+    fs::create_symlink("to_file", dir / "chain");
+    fs::create_symlink(dir / "real" / "dy.cfg", dir / "absolute");
+    fs::create_symlink("real/sub", dir / "deep");
+    fs::create_symlink("real/missing.cfg", dir / "dangling");
+    fs::create_symlink("loop_b", dir / "loop_a");
+    fs::create_symlink("loop_a", dir / "loop_b");
+    fs::create_directory(dir / "shared");
+    fs::create_symlink(dir / "real", dir / "shared" / "folder");
+    ASSERT_EQ(::chmod((dir / "shared").c_str(), 01777), 0);
+    if (privileged) {
+        ASSERT_EQ(::lchown((dir / "shared" / "folder").c_str(), stranger_uid, stranger_uid), 0);
+    }
+    const std::string real_file = m_dir + "/real/dy.cfg";
+    const std::string name = dir.filename().string();
+    struct Case
+    {
+        const char* what;
+        std::string path;
+        std::optional<std::string> resolved;
+        int error = 0;
+    };
+    const Case cases[] = {
+        {"a plain path", real_file, real_file},
+        {"a link to a file", m_dir + "/to_file", real_file},
+        {"a chain of links", m_dir + "/chain", real_file},
+        {"an absolute target", m_dir + "/absolute", real_file},
+        {"a linked folder", m_dir + "/to_real/dy.cfg", real_file},
+        {"'..' after a linked folder", m_dir + "/deep/../dy.cfg", real_file},
+        {"a missing last part", m_dir + "/real/new.cfg", m_dir + "/real/new.cfg"},
+        {"a link to a missing file", m_dir + "/dangling", m_dir + "/real/missing.cfg"},
+        {"a relative path", "real/../chain", "./real/dy.cfg"},
+        {"a relative path out of its folder", "../" + name + "/deep/../dy.cfg",
+         "../" + name + "/real/dy.cfg"},
+        {"the root's parent is the root", "/../" + m_dir.substr(1) + "/to_file", real_file},
+        {"a missing folder", m_dir + "/none/dy.cfg", std::nullopt, ENOENT},
+        {"a file for a folder", real_file + "/dy.cfg", std::nullopt, ENOTDIR},
+        {"a loop", m_dir + "/loop_a", std::nullopt, ELOOP},
+        {"a stranger's link to a folder in a sticky folder", m_dir + "/shared/folder/dy.cfg",
+         privileged ? std::nullopt : std::optional<std::string>(real_file), privileged ? EACCES : 0},
+    };
+    const fs::path before = fs::current_path();
+    fs::current_path(dir);
+    for (const Case& c : cases) {
+        errno = 0;
+        const std::optional<std::string> resolved = resolve_trusted_path(c.path);
+        EXPECT_EQ(resolved, c.resolved) << c.what;
+        if (!c.resolved) {
+            EXPECT_EQ(errno, c.error) << c.what;
+        }
+    }
+    fs::current_path(before);
+}
+
+// Links in a sticky shared folder, written and read as root and as an ordinary user. A link that another
+// user planted there leads nowhere: nothing is written to the file it names (a missing one is not
+// created), and the settings read as missing. The user's own link, and a link of the folder's owner,
+// lead where they point, as the kernel's rule for such folders lets them.
+TEST_F(ProfileFile, LinksPlantedInASharedFolderLeadNowhere)
+{
+    const bool privileged = ::geteuid() == 0;
+    enum class Who
+    {
+        victim,
+        stranger,
+        root
+    };
+    struct Case
+    {
+        const char* what;
+        bool victim_is_root;
+        Who link_owner;
+        Who folder_owner;
+        bool target_exists;
+        bool followed;
+    };
+    const Case cases[] = {
+        {"root, a stranger's link", true, Who::stranger, Who::root, true, false},
+        {"user, a stranger's link", false, Who::stranger, Who::root, true, false},
+        {"root, a stranger's link to a missing file", true, Who::stranger, Who::root, false, false},
+        {"user, a stranger's link to a missing file", false, Who::stranger, Who::root, false, false},
+        {"root, own link in a stranger's folder", true, Who::victim, Who::stranger, true, true},
+        {"user, own link", false, Who::victim, Who::root, true, true},
+        {"user, own link to a missing file", false, Who::victim, Who::root, false, true},
+        {"user, own link in own folder", false, Who::victim, Who::victim, true, true},
+        {"user, a link of the folder's owner", false, Who::stranger, Who::stranger, true, true},
+    };
+    enum Outcome
+    {
+        wrote = 1,
+        read_something = 2,
+        read_the_value = 4
+    };
+    const std::string original = "[print]\r\nyyy=mine\r\n";
+    int ran = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        if (!privileged &&
+            (c.victim_is_root || c.link_owner != Who::victim || c.folder_owner != Who::victim)) {
+            std::printf("skipped \"%s\": needs a second user, so root\n", c.what);
+            continue;
+        }
+        ++ran;
+        const uid_t victim = c.victim_is_root ? 0 : privileged ? nobody_uid : ::geteuid();
+        const auto uid_of = [&](Who who) {
+            return who == Who::victim ? victim : who == Who::stranger ? stranger_uid : 0;
+        };
+        const std::string shared = m_dir + "/shared";
+        const std::string home = m_dir + "/home";
+        const std::string target = home + "/victim-file";
+        const std::string link = shared + "/dy.cfg";
+        std::filesystem::create_directory(shared);
+        std::filesystem::create_directory(home);
+        if (c.target_exists) {
+            write_bytes(target, original);
+            ASSERT_EQ(::chmod(target.c_str(), 0644), 0);
+        }
+        ASSERT_EQ(::symlink(target.c_str(), link.c_str()), 0);
+        if (privileged) {
+            ASSERT_EQ(::chown(home.c_str(), victim, victim), 0);
+            if (c.target_exists) {
+                ASSERT_EQ(::chown(target.c_str(), victim, victim), 0);
+            }
+            ASSERT_EQ(::lchown(link.c_str(), uid_of(c.link_owner), uid_of(c.link_owner)), 0);
+            ASSERT_EQ(::chown(shared.c_str(), uid_of(c.folder_owner), uid_of(c.folder_owner)), 0);
+        }
+        ASSERT_EQ(::chmod(shared.c_str(), 01777), 0);
+
+        const auto act = [&] {
+            const bool written = profile_write_string(link, "print", "xsd", "new");
+            const std::optional<Text> read = profile_read(link, "print", "xsd");
+            return (written ? wrote : 0) | (read ? read_something : 0) | (read == "new" ? read_the_value : 0);
+        };
+        const int outcome = c.victim_is_root || !privileged ? act() : run_as(victim, act);
+        ASSERT_GE(outcome, 0) << "cannot run as an unprivileged user";
+        EXPECT_EQ(outcome, c.followed ? wrote | read_something | read_the_value : 0);
+
+        if (c.followed) {
+            EXPECT_EQ(read_bytes(target), (c.target_exists ? original : "[print]\r\n"s) + "xsd=new\r\n");
+        } else if (c.target_exists) {
+            EXPECT_EQ(read_bytes(target), original);
+        }
+        EXPECT_EQ(directory_entries(home), c.target_exists || c.followed
+                                               ? std::vector<std::string>{"victim-file"}
+                                               : std::vector<std::string>{});
+        struct stat info = {};
+        if (c.target_exists) {
+            ASSERT_EQ(::stat(target.c_str(), &info), 0);
+            EXPECT_EQ(info.st_mode & 07777, 0644u);
+            EXPECT_EQ(info.st_uid, victim);
+        }
+        ASSERT_EQ(::lstat(link.c_str(), &info), 0);
+        EXPECT_TRUE(S_ISLNK(info.st_mode));
+        EXPECT_EQ(directory_entries(shared), std::vector<std::string>{"dy.cfg"});
+        std::filesystem::remove_all(shared);
+        std::filesystem::remove_all(home);
+    }
+    EXPECT_GT(ran, 0);
 }
 
 TEST_F(ProfileFile, FailedWritesLeaveEverythingAlone)
@@ -540,6 +710,86 @@ TEST_F(ProfileFile, ConcurrentWritersLoseNothing)
     EXPECT_EQ(profile_read(m_path, "print", "xsd"), std::to_string(writes - 1));
     EXPECT_EQ(profile_read(m_path, "print", "yyy"), std::to_string(writes - 1));
     if (!memory_dir.empty()) std::filesystem::remove_all(memory_dir);
+}
+
+// A lock that another process keeps on the file is waited for a bounded time, and then each value is
+// written without it rather than lost. The holder here is another user in a shared folder (anyone who
+// may read a file may lock it), or, without a second user, the same user in a folder where the writer
+// may not create files: either way the file is rewritten in place and stays the one locked. Once the
+// holder has outlasted the wait, further accesses wait only briefly: twenty accesses take a few
+// seconds, where the full wait at each would take twenty.
+TEST_F(ProfileFile, LockKeptByAnotherProcessDelaysLittleAndLosesNothing)
+{
+    const bool privileged = ::geteuid() == 0;
+    const std::string folder = m_dir + "/shared";
+    std::filesystem::create_directory(folder);
+    const std::string path = folder + "/dy.cfg";
+    write_bytes(path, "[print]\r\n");
+    if (privileged) {
+        ASSERT_EQ(::chown(path.c_str(), stranger_uid, stranger_uid), 0);
+        ASSERT_EQ(::chmod(path.c_str(), 0666), 0);
+        ASSERT_EQ(::chmod(folder.c_str(), 01777), 0);
+    } else {
+        ASSERT_EQ(::chmod(path.c_str(), 0644), 0);
+        ASSERT_EQ(::chmod(folder.c_str(), 0555), 0);
+    }
+
+    int ready[2] = {-1, -1};
+    int release[2] = {-1, -1};
+    ASSERT_EQ(::pipe(ready), 0);
+    ASSERT_EQ(::pipe(release), 0);
+    const pid_t holder = ::fork();
+    ASSERT_GE(holder, 0);
+    if (holder == 0) {
+        ::close(ready[0]);
+        ::close(release[1]);
+        if (privileged &&
+            (::setgroups(0, nullptr) != 0 || ::setgid(stranger_uid) != 0 || ::setuid(stranger_uid) != 0))
+            ::_exit(1);
+        const int fd = ::open(path.c_str(), O_RDONLY);
+        if (fd < 0 || ::flock(fd, LOCK_EX) != 0) ::_exit(1);
+        char byte = 1;
+        if (::write(ready[1], &byte, 1) != 1) ::_exit(1);
+        (void)!::read(release[0], &byte, 1); // returns when the test closes its end
+        ::_exit(0);
+    }
+    ::close(ready[1]);
+    ::close(release[0]);
+    char byte = 0;
+    ASSERT_EQ(::read(ready[0], &byte, 1), 1) << "the holder could not lock the file";
+    ::close(ready[0]);
+
+    constexpr int rounds = 10;
+    const auto act = [&] {
+        int lost = 0;
+        for (int i = 0; i < rounds; ++i) {
+            const std::string value = std::to_string(i);
+            lost += !profile_write_string(path, "print", "k" + value, value);
+            lost += profile_read(path, "print", "k" + value) != value;
+        }
+        return lost;
+    };
+    const auto started = std::chrono::steady_clock::now();
+    const int lost = privileged ? run_as_nobody(act) : act();
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+
+    // The holder kept the lock all along.
+    const int probe = ::open(path.c_str(), O_RDONLY);
+    EXPECT_NE(::flock(probe, LOCK_EX | LOCK_NB), 0);
+    ::close(probe);
+    ::close(release[1]);
+    int status = 0;
+    ASSERT_EQ(::waitpid(holder, &status, 0), holder);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    ::chmod(folder.c_str(), 0755);
+
+    EXPECT_EQ(lost, 0) << "values lost or not read back";
+    std::string expected = "[print]\r\n";
+    for (int i = 0; i < rounds; ++i)
+        expected += "k" + std::to_string(i) + "=" + std::to_string(i) + "\r\n";
+    EXPECT_EQ(read_bytes(path), expected);
+    // Generous: about three seconds are expected.
+    EXPECT_LT(seconds, 10.0) << "the held lock cost each access the full wait";
 }
 
 TEST_F(ProfileFile, WriteCutShortByFileSizeLimitFails)
