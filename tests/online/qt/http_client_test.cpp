@@ -328,7 +328,7 @@ TEST(HttpClientTest, EncodedNamesReachTheServerAsEscapes)
 {
     LocalHttpServer server;
     get(logo_url(server.address(), "飞岩"_gbk));
-    // Qt sends the escapes of unreserved characters ("-", ".", "_", "~") as the characters, which
+    // The escapes of unreserved characters ("-", ".", "_", "~") go out as the characters, which
     // name the same resource.
     get(logo_url(server.address(), "a-b c"));
     EXPECT_EQ(server.request_lines(),
