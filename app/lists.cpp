@@ -51,7 +51,8 @@ void Lists::build_brand_lists(TextList brand_names, std::vector<Bytes> brand_log
         menu.append_menu_item(name, id);
         // A plain search, so "新耐克|" also ticks 耐克 and any ticked brand ticks an empty name.
         if (find_text(ticked_text, name + Text(brand_terminator)) > 0) {
-            menu.set_menu_item_state(id, runtime::menu_checked, false);
+            // By position: a search by identifier would make building quadratic in the brands.
+            menu.set_menu_item_state(i - 1, runtime::menu_checked, true);
             add_ticked_brand(name, i);
         }
     }

@@ -18,6 +18,14 @@
 // of its own (this program again, with --window-start) in a fresh directory whose settings file
 // remembers two online brands. The silent and trickling servers cost the whole time limit, so they run
 // `slow runs` times, the others `quick runs` times.
+//
+//   online_bench --hostile [runs, default 3] [only the cases whose name contains this text]
+//
+// The same start against servers that send what no vendor would: 600 remembered brands and a server
+// that refuses, a page listing 20 000 brands, a page of 10 MB, logos that decode to 4000 x 4000 pixels,
+// logos of 15 MB, 400 000 header lines, 6000 large cookies. Each start runs with the usual limit of
+// 1024 open files; the table gives the time to a usable window, the peak memory and the most open
+// descriptors seen, against the offline start of the same run.
 
 #include "app/main_window.h"
 #include "bench/child_output.h"
@@ -30,7 +38,9 @@
 #include "tests/online/local_http_server.h"
 
 #include <QApplication>
+#include <QBuffer>
 #include <QCoreApplication>
+#include <QImage>
 #include <QTimer>
 #include <QWindow>
 #include <algorithm>
@@ -43,6 +53,7 @@
 #include <ctime>
 #include <filesystem>
 #include <string>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
@@ -171,6 +182,25 @@ long long monotonic_ns()
     return now.tv_sec * 1000000000LL + now.tv_nsec;
 }
 
+// The process's resident memory at its peak since it was started (exec resets it), in MB.
+double peak_resident_mb()
+{
+    std::FILE* status = std::fopen("/proc/self/status", "r");
+    if (!status) return 0;
+    char line[256];
+    long kb = 0;
+    while (std::fgets(line, sizeof line, status))
+        if (std::sscanf(line, "VmHWM: %ld kB", &kb) == 1) break;
+    std::fclose(status);
+    return static_cast<double>(kb) / 1024.0;
+}
+
+int open_descriptors()
+{
+    return static_cast<int>(std::distance(std::filesystem::directory_iterator("/proc/self/fd"),
+                                          std::filesystem::directory_iterator()));
+}
+
 // The child: the program's start as program_main runs it (application, platform services, printer
 // list from the spooler), without the web view, whose loading is not the network's cost. Prints the
 // milliseconds from the driver's fork (VORSA_BENCH_T0) to the window usable, then closes it.
@@ -189,7 +219,9 @@ int window_start(int argc, char** argv, const char* server_address)
     // Looked at every millisecond, also while the start waits inside the window's creation handler.
     QTimer probe;
     probe.setTimerType(Qt::PreciseTimer);
-    QObject::connect(&probe, &QTimer::timeout, [&probe] {
+    int most_descriptors = 0;
+    QObject::connect(&probe, &QTimer::timeout, [&probe, &most_descriptors] {
+        most_descriptors = std::max(most_descriptors, open_descriptors());
         for (QWidget* widget : QApplication::topLevelWidgets()) {
             auto* window = qobject_cast<runtime::MainDialog*>(widget);
             if (!window || !window->isVisible() || !window->isEnabled() || !window->windowHandle() ||
@@ -197,10 +229,11 @@ int window_start(int argc, char** argv, const char* server_address)
                 continue;
             probe.stop();
             // A zero timer fires once the events queued until now have been handled.
-            QTimer::singleShot(0, window, [window] {
+            QTimer::singleShot(0, window, [window, &most_descriptors] {
                 const char* start = std::getenv("VORSA_BENCH_T0");
-                std::printf("%.3f\n",
-                            start ? static_cast<double>(monotonic_ns() - std::atoll(start)) / 1e6 : -1.0);
+                std::printf("%.3f %d %.1f\n",
+                            start ? static_cast<double>(monotonic_ns() - std::atoll(start)) / 1e6 : -1.0,
+                            std::max(most_descriptors, open_descriptors()), peak_resident_mb());
                 std::fflush(stdout);
                 window->close();
             });
@@ -219,17 +252,26 @@ struct Server
     std::vector<double> samples{};
 };
 
-// One start in a fresh directory; the milliseconds to a usable window, or a negative value.
-double time_one_start(const std::string& self, const std::string& address)
+struct StartFigures
+{
+    double ms = -1;      // to a usable window; negative when it was not reached
+    double peak_mb = 0;  // resident memory at its peak, up to the window usable
+    int descriptors = 0; // the most open at once that the child saw
+};
+
+// One start in a fresh directory whose settings file remembers `remembered` as online brands, with the
+// limit of open files at `open_files` when given; its figures.
+StartFigures measure_start(const std::string& self, const std::string& address,
+                           const runtime::Text& remembered, rlim_t open_files = 0)
 {
     char pattern[] = "/tmp/vorsa-online-start-XXXXXX";
     const char* directory = mkdtemp(pattern);
-    if (!directory) return -1;
+    if (!directory) return {};
     const std::string settings = std::string(directory) + "/dy.cfg";
-    runtime::write_setting(settings, "pingpai", "onlinepingpai", runtime::gbk_from_utf8(",飞岩,云途"));
+    runtime::write_setting(settings, "pingpai", "onlinepingpai", remembered);
 
     int output[2];
-    if (pipe(output) != 0) return -1;
+    if (pipe(output) != 0) return {};
     const long long started = monotonic_ns();
     const pid_t child = fork();
     if (child == 0) {
@@ -237,8 +279,14 @@ double time_one_start(const std::string& self, const std::string& address)
         close(output[0]);
         close(output[1]);
         if (chdir(directory) != 0) _exit(126);
+        if (open_files > 0) {
+            rlimit limit{};
+            getrlimit(RLIMIT_NOFILE, &limit);
+            limit.rlim_cur = std::min(open_files, limit.rlim_max);
+            setrlimit(RLIMIT_NOFILE, &limit);
+        }
         setenv("VORSA_BENCH_T0", std::to_string(started).c_str(), 1);
-        alarm(120);
+        alarm(600);
         execl(self.c_str(), self.c_str(), "--window-start", address.c_str(), static_cast<char*>(nullptr));
         _exit(127);
     }
@@ -248,8 +296,16 @@ double time_one_start(const std::string& self, const std::string& address)
     int status = 0;
     waitpid(child, &status, 0);
     std::filesystem::remove_all(directory);
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) return -1;
-    return std::atof(text.c_str());
+    StartFigures figures;
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) return figures;
+    std::sscanf(text.c_str(), "%lf %d %lf", &figures.ms, &figures.descriptors, &figures.peak_mb);
+    return figures;
+}
+
+// One start in a fresh directory; the milliseconds to a usable window, or a negative value.
+double time_one_start(const std::string& self, const std::string& address)
+{
+    return measure_start(self, address, runtime::gbk_from_utf8(",飞岩,云途")).ms;
 }
 
 double median(std::vector<double> values)
@@ -321,11 +377,155 @@ int usable_window_table(int quick_runs, int slow_runs)
     return 0;
 }
 
+// ---- Servers that send what no vendor would.
+
+std::string picture_bytes(int width, int height)
+{
+    QImage image(width, height, QImage::Format_RGB32);
+    image.fill(qRgb(30, 120, 200));
+    QByteArray data;
+    QBuffer buffer(&data);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, "PNG");
+    return data.toStdString();
+}
+
+std::string numbered_brands(int count)
+{
+    std::string names;
+    for (int i = 0; i < count; ++i)
+        names += (i ? "," : "") + runtime::gbk_from_utf8("品牌") + std::to_string(i);
+    return names;
+}
+
+struct HostileCase
+{
+    const char* name;
+    std::unique_ptr<LocalHttpServer> server; // none: the offline start
+    runtime::Text remembered;
+    std::string address{};
+    std::vector<StartFigures> starts{};
+};
+
+std::unique_ptr<LocalHttpServer> server_with(Reply page, Reply logo)
+{
+    auto server = std::make_unique<LocalHttpServer>();
+    server->set_reply(std::string(online::notice_page_path), std::move(page));
+    server->set_fallback(std::move(logo));
+    return server;
+}
+
+Reply page_listing(const std::string& names)
+{
+    Reply page;
+    page.body = "<!--" + names + "-->" + "<html><body>notice</body></html>";
+    return page;
+}
+
+int hostile_table(int runs, const std::string& only)
+{
+    const std::string self = std::filesystem::read_symlink("/proc/self/exe").string();
+    const runtime::Text two_brands = runtime::gbk_from_utf8(",飞岩,云途");
+    Reply small_logo;
+    small_logo.body = runtime::text_of(online::builtin_logos().at(0));
+
+    std::vector<HostileCase> cases;
+    cases.push_back({"offline start (baseline)", nullptr, two_brands});
+    cases.push_back({"answering at once, 2 brands", server_with(page_listing(numbered_brands(2)), small_logo),
+                     two_brands});
+    {
+        HostileCase refusing{"600 brands remembered, connections refused", nullptr,
+                             "," + numbered_brands(600)};
+        refusing.address = "http://127.0.0.1:" + std::to_string(LocalHttpServer::refused_port());
+        cases.push_back(std::move(refusing));
+    }
+    cases.push_back({"page of 140 kB listing 20 000 brands",
+                     server_with(page_listing(numbered_brands(20000)), small_logo), two_brands});
+    {
+        std::string names;
+        for (int i = 0; names.size() < 10u * 1024 * 1024; ++i)
+            names += (i ? ",b" : "b") + std::to_string(i);
+        cases.push_back({"page of 10 MB listing 1.15 M brands", server_with(page_listing(names), small_logo),
+                         two_brands});
+    }
+    {
+        Reply bomb;
+        bomb.body = picture_bytes(4000, 4000);
+        cases.push_back({"40 logos of 4000 x 4000 pixels",
+                         server_with(page_listing(numbered_brands(40)), bomb), two_brands});
+    }
+    {
+        Reply heavy;
+        heavy.body = picture_bytes(200, 120) + std::string(15u * 1024 * 1024, '\0');
+        cases.push_back(
+            {"100 logos of 15 MB", server_with(page_listing(numbered_brands(100)), heavy), two_brands});
+    }
+    {
+        Reply flood = page_listing(numbered_brands(2));
+        for (int i = 0; i < 400000; ++i)
+            flood.headers.emplace_back("X-" + std::to_string(i), "1");
+        cases.push_back({"page with 400 000 header lines", server_with(flood, small_logo), two_brands});
+    }
+    {
+        Reply cookies = page_listing(numbered_brands(2));
+        for (int i = 0; i < 6000; ++i)
+            cookies.headers.emplace_back("Set-Cookie",
+                                         "c" + std::to_string(i) + "=" + std::string(4000, 'v'));
+        cases.push_back({"page with 6000 cookies of 4 kB", server_with(cookies, small_logo), two_brands});
+    }
+    // The offline start stays: it is the baseline.
+    if (!only.empty())
+        cases.erase(std::remove_if(cases.begin() + 1, cases.end(),
+                                   [&only](const HostileCase& c) {
+                                       return std::string(c.name).find(only) == std::string::npos;
+                                   }),
+                    cases.end());
+    for (HostileCase& c : cases)
+        if (c.server) c.address = c.server->address();
+
+    measure_start(self, "", two_brands, 1024); // warm-up
+    for (int round = 0; round < runs; ++round) {
+        for (HostileCase& c : cases) {
+            const StartFigures figures = measure_start(self, c.address, c.remembered, 1024);
+            if (figures.ms <= 0)
+                std::fprintf(stderr, "%s: the start did not reach a usable window\n", c.name);
+            c.starts.push_back(figures);
+        }
+    }
+
+    const auto median_of = [](const std::vector<StartFigures>& starts, auto field) {
+        std::vector<double> values;
+        for (const StartFigures& figures : starts)
+            values.push_back(static_cast<double>(figures.*field));
+        return median(values);
+    };
+    const double base_ms = median_of(cases[0].starts, &StartFigures::ms);
+    const double base_mb = median_of(cases[0].starts, &StartFigures::peak_mb);
+    const char* platform = std::getenv("QT_QPA_PLATFORM");
+    std::printf("platform %s; medians of %d starts each, limit of open files 1024\n\n",
+                platform ? platform : "(default)", runs);
+    std::printf("| server | usable after | ratio to offline | peak memory | above offline | descriptors |\n"
+                "|---|---|---|---|---|---|\n");
+    for (const HostileCase& c : cases) {
+        bool all_usable = true;
+        for (const StartFigures& figures : c.starts)
+            all_usable = all_usable && figures.ms > 0;
+        const double ms = median_of(c.starts, &StartFigures::ms);
+        const double mb = median_of(c.starts, &StartFigures::peak_mb);
+        std::printf("| %s | %s%.1f ms | %.2fx | %.1f MB | %+.1f MB | %.0f |\n", c.name,
+                    all_usable ? "" : "(not every start) ", ms, ms / base_ms, mb, mb - base_mb,
+                    median_of(c.starts, &StartFigures::descriptors));
+    }
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
 {
     if (argc >= 3 && std::strcmp(argv[1], "--window-start") == 0) return window_start(1, argv, argv[2]);
+    if (argc >= 2 && std::strcmp(argv[1], "--hostile") == 0)
+        return hostile_table(argc > 2 ? std::max(1, std::atoi(argv[2])) : 3, argc > 3 ? argv[3] : "");
     if (argc >= 2 && std::strcmp(argv[1], "--usable-window") == 0)
         return usable_window_table(argc > 2 ? std::max(1, std::atoi(argv[2])) : 15,
                                    argc > 3 ? std::max(1, std::atoi(argv[3])) : 3);

@@ -35,6 +35,30 @@ private:
     std::map<int, std::function<void()>> m_wakes;
 };
 
+// The bytes a group of requests may take in all, heads and bodies, shared by every request made with
+// settings that point to it (for example the notice page and every logo of one start). Once it is spent,
+// every request still receiving fails and gives the empty result, so that what a server sends costs the
+// program a bounded amount of memory whatever it sends.
+class HttpBudget
+{
+public:
+    explicit HttpBudget(std::size_t bytes) : m_left(bytes) {}
+    HttpBudget(const HttpBudget&) = delete;
+    HttpBudget& operator=(const HttpBudget&) = delete;
+
+    // Takes `bytes` from what is left; false, taking nothing, when fewer are left.
+    bool take(std::size_t bytes)
+    {
+        if (bytes > m_left) return false;
+        m_left -= bytes;
+        return true;
+    }
+    std::size_t left() const { return m_left; }
+
+private:
+    std::size_t m_left;
+};
+
 struct HttpSettings
 {
     // A request that moves no byte for this long (connecting, sending or receiving) is given up.
@@ -47,8 +71,11 @@ struct HttpSettings
     // A body growing beyond this many bytes is cut off and counts as failed, so that a broken or
     // hostile server cannot exhaust memory.
     std::size_t max_body_bytes = 16 * 1024 * 1024;
-    // How many requests of a batch are in flight at once.
+    // How many requests of a batch are in flight at once; each holds one connection, and nothing else
+    // of a request outlives it.
     int max_parallel = 32;
+    // When set, every byte received is taken from it (see HttpBudget).
+    HttpBudget* budget = nullptr;
 };
 
 } // namespace vorsa::online

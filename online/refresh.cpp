@@ -5,6 +5,7 @@
 #include "runtime/settings/settings_keys.h"
 #include "runtime/text/gbk.h"
 
+#include <algorithm>
 #include <cassert>
 
 namespace vorsa::online {
@@ -22,6 +23,25 @@ Text online_names_of(const Text& page)
     const int end = find_text(page, "-->");
     if (end == -1 || end - 5 < 1) return {};
     return mid_text(page, 5, end - 5);
+}
+
+Text bounded_online_brands(std::string_view text)
+{
+    // A comma is never the second byte of a double-byte character, so cutting at one is safe.
+    if (text.size() > max_online_brand_bytes) {
+        const auto last = text.rfind(',', max_online_brand_bytes);
+        // A text of no whole name keeps its leading comma, as a page listing no brand gives.
+        text = last == std::string_view::npos ? std::string_view()
+                                              : text.substr(0, std::max<std::size_t>(last, 1));
+    }
+    std::size_t names = 0;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        // Each comma starts a name; a final one starts none.
+        if (text[i] != ',' || ++names <= max_online_brands || i + 1 == text.size()) continue;
+        text = text.substr(0, i);
+        break;
+    }
+    return Text(text);
 }
 
 Text logo_url(const Text& server_address, const Text& brand_name)
@@ -44,9 +64,10 @@ OnlineBrands online_refresh(OnlineSources& sources, const std::string& settings_
         sources.show_notice(result.notice_page);
         // A line break in the list (a name split over two lines of the page) would cut the stored list
         // there and lose the brands after it: it goes into the name as a blank, as a typed one would.
-        online_brand_text = "," + single_line(online_names_of(result.notice_page));
+        online_brand_text = bounded_online_brands("," + single_line(online_names_of(result.notice_page)));
     } else {
-        online_brand_text = read_setting(settings_path, section_pingpai, key_online_brands);
+        online_brand_text =
+            bounded_online_brands(read_setting(settings_path, section_pingpai, key_online_brands));
     }
 
     for (const Bytes& logo : builtin_logos)
@@ -63,8 +84,13 @@ OnlineBrands online_refresh(OnlineSources& sources, const std::string& settings_
                                        : std::vector<Bytes>(urls.size());
     assert(downloads.size() == urls.size());
     downloads.resize(urls.size());
-    for (const Bytes& download : downloads)
-        result.brand_logos.push_back(download.empty() ? Bytes() : sources.convert_to_bmp(download));
+    // Converting counts against the start's time: what is not converted in time stays empty. Each
+    // download goes once it is converted.
+    for (Bytes& download : downloads) {
+        result.brand_logos.push_back(
+            download.empty() || sources.out_of_time() ? Bytes() : sources.convert_to_bmp(download));
+        Bytes().swap(download);
+    }
 
     // A start given up on the way leaves the settings file as it was.
     if (sources.abandoned()) return {};

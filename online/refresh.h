@@ -9,6 +9,7 @@
 
 #include <chrono>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace vorsa::online {
@@ -26,6 +27,19 @@ inline constexpr int builtin_brand_count = 5;
 // so that the rest of the start (settings, printer list, the window enabled and repainted) fits in the
 // 20 s as well.
 inline constexpr std::chrono::milliseconds refresh_time_limit{19500};
+
+// The most bytes one start takes from the vendor's server, page and logos together, heads included:
+// what comes beyond counts as not fetched. A normal start takes a few kilobytes per logo.
+inline constexpr std::size_t refresh_byte_limit = 32 * 1024 * 1024;
+
+// The most online brands a start offers: the first ones the page (or, offline, the settings file)
+// lists, in their order. A vendor lists a handful; a menu of 100 brands already fills the screen more
+// than twice. Each costs a logo request and a logo of up to 384 kB, so the bound keeps a start's work
+// and memory within the start's limits however long the list a server sends.
+inline constexpr std::size_t max_online_brands = 100;
+// The most bytes of online brand text, commas included, a start takes; a name beyond the bound is left
+// out whole. 100 names of 40 Chinese characters fit.
+inline constexpr std::size_t max_online_brand_bytes = 8192;
 
 // Paths on the vendor's server.
 inline constexpr std::string_view notice_page_path = "/tarnwick/plendor/xiaopiao.htm";
@@ -47,6 +61,8 @@ public:
     // True once the start has been given up on the way (its window closed): the refresh then ends
     // without writing anything.
     virtual bool abandoned() const { return false; }
+    // True once the start's time is up: logos not converted by then are left empty.
+    virtual bool out_of_time() const { return false; }
 };
 
 struct OnlineBrands
@@ -60,14 +76,20 @@ struct OnlineBrands
 // online_refresh turns each line break among them into a blank before it splits and stores them.
 Text online_names_of(const Text& page);
 
+// The online brand text ("," before each name) within max_online_brands names and
+// max_online_brand_bytes bytes: cut before the first name beyond either bound. A text within both is
+// returned as it is, a final comma included.
+Text bounded_online_brands(std::string_view text);
+
 // The logo address of a brand on the server.
 Text logo_url(const Text& server_address, const Text& brand_name);
 
-// Runs the refresh. `server_address` is "http://host[:port]" without a trailing "/"; empty means the
-// program runs offline and nothing is requested. `builtin_logos` holds the five built-in logo
-// pictures (any format the codec reads). Writes "onlinepingpai" of section "pingpai" when the page came
-// (once the logos are in, and not at all when the start was abandoned) and reads it when it did not.
-// An abandoned start returns an empty result.
+// Runs the refresh. The online brands, from the page or from the settings file, are bounded as
+// bounded_online_brands does, and what is written back is the bounded text. `server_address` is
+// "http://host[:port]" without a trailing "/"; empty means the program runs offline and nothing is requested.
+// `builtin_logos` holds the five built-in logo pictures (any format the codec reads). Writes "onlinepingpai"
+// of section "pingpai" when the page came (once the logos are in, and not at all when the start was
+// abandoned) and reads it when it did not. An abandoned start returns an empty result.
 OnlineBrands online_refresh(OnlineSources& sources, const std::string& settings_path,
                             const Text& server_address, const std::vector<Bytes>& builtin_logos);
 

@@ -7,16 +7,16 @@
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <QList>
-#include <QNetworkAccessManager>
 #include <QNetworkProxy>
-#include <QNetworkReply>
-#include <QNetworkRequest>
+#include <QTcpSocket>
 #include <QTimer>
 #include <QUrl>
 #include <algorithm>
 #include <cassert>
+#include <cstdint>
 #include <functional>
 #include <limits>
+#include <map>
 #include <memory>
 #include <utility>
 
@@ -88,19 +88,27 @@ QList<std::pair<QByteArray, QByteArray>> header_lines_of(std::string_view header
         const auto colon = line.find(':');
         if (colon == std::string_view::npos) continue;
         const std::string_view name = trim_blanks(line.substr(0, colon));
-        if (name.empty()) continue;
+        // A stray CR or LF would end the line early on the wire and smuggle in a line of its own.
+        if (name.empty() || line.find_first_of("\r\n") != std::string_view::npos) continue;
         lines.append({qbytes(name), qbytes(trim_blanks(line.substr(colon + 1)))});
     }
     return lines;
 }
 
-std::optional<QNetworkProxy> proxy_of(const std::optional<Text>& proxy)
+// An HTTP proxy: the request goes to it, naming the whole URL.
+struct ProxyAddress
+{
+    QString host;
+    quint16 port = 0;
+};
+
+std::optional<ProxyAddress> proxy_of(const std::optional<Text>& proxy)
 {
     if (!proxy || proxy->empty()) return std::nullopt;
     const Text host = url_host(*proxy);
     const int port = effective_port(url_port(*proxy));
     if (host.empty() || port < 1 || port > 65535) return std::nullopt;
-    return QNetworkProxy(QNetworkProxy::HttpProxy, to_qstring(host), static_cast<quint16>(port));
+    return ProxyAddress{to_qstring(host), static_cast<quint16>(port)};
 }
 
 // Everything one request needs, settled and completed.
@@ -110,55 +118,82 @@ struct RequestPlan
     QByteArray method;
     QList<std::pair<QByteArray, QByteArray>> header_lines;
     QByteArray data;
-    std::optional<QNetworkProxy> proxy;
+    std::optional<ProxyAddress> proxy;
 };
 
-// One request in flight. Each has its own network manager: no connection, cookie or cache survives
-// the request, and the manager's per-host connection limit does not serialise a batch.
+bool equal_ignoring_case(const QByteArray& a, const char* b)
+{
+    return a.compare(b, Qt::CaseInsensitive) == 0;
+}
+
+// The request as it goes on the wire: the request line (origin form, or absolute form through a
+// proxy), Host, the user agent, the caller's lines, and one connection per request.
+QByteArray request_bytes(const RequestPlan& plan, const QUrl& url, const QByteArray& method,
+                         const QByteArray& data)
+{
+    const bool has_body = method != "GET";
+    QByteArray target = url.toEncoded(QUrl::RemoveScheme | QUrl::RemoveAuthority | QUrl::RemoveFragment);
+    if (target.isEmpty() || target.front() != '/') target.prepend('/');
+    if (plan.proxy)
+        target = url.toEncoded(QUrl::RemoveFragment | QUrl::RemovePath | QUrl::RemoveQuery) + target;
+
+    QByteArray host = url.host(QUrl::FullyEncoded).toLatin1();
+    if (url.port(default_http_port) != default_http_port) host += ':' + QByteArray::number(url.port());
+
+    QByteArray out = method + ' ' + target + " HTTP/1.1\r\n";
+    QList<std::pair<QByteArray, QByteArray>> lines = {{"Host", host}, {"User-Agent", qbytes(user_agent)}};
+    // A later line of a name replaces an earlier one, so the appended Content-Type wins over the
+    // caller's.
+    for (const auto& line : plan.header_lines) {
+        const auto same = std::find_if(lines.begin(), lines.end(), [&](const auto& present) {
+            return present.first.compare(line.first, Qt::CaseInsensitive) == 0;
+        });
+        if (same != lines.end())
+            same->second = line.second;
+        else
+            lines.append(line);
+    }
+    const auto named = [&lines](const char* name) {
+        return std::any_of(lines.begin(), lines.end(),
+                           [name](const auto& line) { return equal_ignoring_case(line.first, name); });
+    };
+    if (has_body && !named("Content-Length"))
+        lines.append({QByteArray("Content-Length"), QByteArray::number(data.size())});
+    lines.removeIf([](const auto& line) { return equal_ignoring_case(line.first, "Connection"); });
+    lines.append({QByteArray("Connection"), QByteArray("close")});
+    for (const auto& [name, value] : lines)
+        out += name + ": " + value + "\r\n";
+    out += "\r\n";
+    if (has_body) out += data;
+    return out;
+}
+
+// One request in flight, with its redirects, over a connection of its own that is closed as soon as
+// the request ends. The answer is read as it arrives: the head line by line within its bounds, then the
+// body as its length, its chunks or the end of the connection frame it.
 class Transfer
 {
 public:
     Transfer(const RequestPlan& plan, const HttpSettings& settings, std::function<void()> on_done)
-        : m_settings(settings), m_on_done(std::move(on_done))
+        : m_plan(plan), m_settings(settings), m_on_done(std::move(on_done)), m_method(plan.method),
+          m_data(plan.data)
     {
-        m_manager.setProxy(plan.proxy.value_or(QNetworkProxy(QNetworkProxy::NoProxy)));
-        m_manager.setCache(nullptr);
-        m_manager.setRedirectPolicy(QNetworkRequest::NoLessSafeRedirectPolicy);
-
-        QNetworkRequest request(plan.url);
-        request.setAttribute(QNetworkRequest::Http2AllowedAttribute, false);
-        request.setAttribute(QNetworkRequest::CacheLoadControlAttribute, QNetworkRequest::AlwaysNetwork);
-        request.setAttribute(QNetworkRequest::CacheSaveControlAttribute, false);
-        request.setTransferTimeout(static_cast<int>(settings.inactivity_timeout.count()));
-        request.setRawHeader("User-Agent", qbytes(user_agent));
-        for (const auto& [name, value] : plan.header_lines)
-            request.setRawHeader(name, value);
-
-        if (plan.method == "GET")
-            m_reply = m_manager.get(request);
-        else
-            m_reply = m_manager.sendCustomRequest(request, plan.method, plan.data);
-        m_reply->setReadBufferSize(read_buffer_size);
-        QObject::connect(m_reply, &QNetworkReply::readyRead, &m_manager, [this] { read_available(); });
-        QObject::connect(m_reply, &QNetworkReply::finished, &m_manager, [this] { finish(); });
+        m_idle.setSingleShot(true);
+        m_idle.setInterval(static_cast<int>(
+            std::min<long long>(settings.inactivity_timeout.count(), std::numeric_limits<int>::max())));
+        QObject::connect(&m_idle, &QTimer::timeout, &m_idle, [this] { finish(false); });
+        start(plan.url);
     }
 
     Transfer(const Transfer&) = delete;
     Transfer& operator=(const Transfer&) = delete;
 
-    ~Transfer()
-    {
-        if (m_reply && !m_done) {
-            QObject::disconnect(m_reply, nullptr, &m_manager, nullptr);
-            m_reply->abort();
-        }
-    }
+    ~Transfer() { close_connection(true); }
 
     bool done() const { return m_done; }
 
     // The body of a complete 2xx answer; empty for anything else: an error status, a body broken off
-    // or cut short (Qt reports a Content-Length or chunk not reached as an error), a time-out, a body
-    // beyond the limit, or a transfer still running.
+    // or cut short, a time-out, an answer beyond a bound, or a transfer still running.
     Bytes body() const
     {
         if (!m_complete) return {};
@@ -166,15 +201,12 @@ public:
     }
 
     // Status line and header lines as the server sent them (the version always reads HTTP/1.1), or
-    // blanks when no response came or the block does not fit the header buffer with its terminator.
+    // blanks when no status line came or the block does not fit the header buffer with its terminator.
     Text raw_response_headers() const
     {
-        const QVariant status = m_reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
-        if (!status.isValid()) return blank_text(response_header_capacity);
-        QByteArray block = "HTTP/1.1 " + QByteArray::number(status.toInt()) + ' ' +
-                           m_reply->attribute(QNetworkRequest::HttpReasonPhraseAttribute).toByteArray() +
-                           "\r\n";
-        for (const auto& [name, value] : m_reply->rawHeaderPairs())
+        if (m_status == 0) return blank_text(response_header_capacity);
+        QByteArray block = "HTTP/1.1 " + QByteArray::number(m_status) + ' ' + m_reason + "\r\n";
+        for (const auto& [name, value] : m_headers)
             block += name + ": " + value + "\r\n";
         block += "\r\n";
         if (block.size() + 1 > response_header_capacity) return blank_text(response_header_capacity);
@@ -182,37 +214,336 @@ public:
     }
 
 private:
-    void read_available()
+    enum class Stage
     {
-        if (m_too_large || !m_reply->isOpen()) return;
-        const qint64 available = m_reply->bytesAvailable();
-        if (static_cast<std::size_t>(m_body.size()) + static_cast<std::size_t>(available) >
-            m_settings.max_body_bytes) {
-            m_too_large = true;
-            m_body.clear();
-            m_reply->abort();
-            return;
-        }
-        m_body += m_reply->read(available);
+        head,
+        sized_body,   // Content-Length bytes
+        chunk_size,   // a chunk-size line
+        chunk_data,   // the rest of a chunk
+        chunk_end,    // the CR LF after a chunk
+        trailer,      // trailer lines up to the empty line
+        body_to_close // everything until the server closes
+    };
+
+    void start(const QUrl& url)
+    {
+        m_url = url;
+        m_status = 0;
+        m_reason.clear();
+        m_headers.clear();
+        m_in.clear();
+        m_at = 0;
+        m_scanned = 0;
+        m_stage = Stage::head;
+        m_head_bytes = 0;
+        m_head_lines = 0;
+        m_body.clear();
+
+        m_socket = std::make_unique<QTcpSocket>();
+        m_socket->setProxy(QNetworkProxy::NoProxy);
+        m_socket->setReadBufferSize(read_buffer_size);
+        QTcpSocket* socket = m_socket.get();
+        QObject::connect(socket, &QTcpSocket::connected, socket, [this] {
+            m_idle.start();
+            m_socket->write(request_bytes(m_plan, m_url, m_method, m_data));
+        });
+        QObject::connect(socket, &QTcpSocket::bytesWritten, socket, [this] { m_idle.start(); });
+        QObject::connect(socket, &QTcpSocket::readyRead, socket, [this] { read_available(); });
+        QObject::connect(socket, &QTcpSocket::disconnected, socket, [this] { connection_ended(); });
+        QObject::connect(socket, &QTcpSocket::errorOccurred, socket,
+                         [this](QAbstractSocket::SocketError error) {
+                             if (error == QAbstractSocket::RemoteHostClosedError)
+                                 connection_ended();
+                             else
+                                 finish(false);
+                         });
+        m_idle.start();
+        if (m_plan.proxy)
+            socket->connectToHost(m_plan.proxy->host, m_plan.proxy->port);
+        else
+            socket->connectToHost(url.host(), static_cast<quint16>(url.port(default_http_port)));
     }
 
-    void finish()
+    // Closes the connection at once. `now` deletes the socket as well, which must not happen while one
+    // of its signals is being handled.
+    void close_connection(bool now = false)
+    {
+        if (!m_socket) return;
+        QObject::disconnect(m_socket.get(), nullptr, nullptr, nullptr);
+        m_socket->abort();
+        if (now)
+            m_socket.reset();
+        else
+            m_socket.release()->deleteLater();
+    }
+
+    void finish(bool complete)
     {
         if (m_done) return;
-        read_available();
         m_done = true;
-        const int status = m_reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-        m_complete =
-            !m_too_large && m_reply->error() == QNetworkReply::NoError && status >= 200 && status < 300;
+        m_complete = complete;
+        if (!complete) m_body.clear();
+        m_idle.stop();
+        close_connection();
+        m_in.clear();
         m_on_done();
     }
 
+    void read_available()
+    {
+        if (m_done || !m_socket) return;
+        const QByteArray incoming = m_socket->readAll();
+        if (incoming.isEmpty()) return;
+        m_idle.start();
+        if (m_settings.budget && !m_settings.budget->take(static_cast<std::size_t>(incoming.size())))
+            return finish(false);
+        // What has been used is dropped before the buffer grows, so that every byte is copied a
+        // bounded number of times.
+        if (m_at > 0) {
+            m_in.remove(0, m_at);
+            m_scanned -= std::min(m_scanned, m_at);
+            m_at = 0;
+        }
+        m_in += incoming;
+        process();
+    }
+
+    // The next line of the head or of the chunk framing, without its CR LF (a bare LF ends a line as
+    // well); nothing while the line is incomplete. A line counts against the head's bounds.
+    std::optional<QByteArray> next_line(bool counts_as_head)
+    {
+        // The search goes on where the last one ended, so that a line arriving byte by byte is not
+        // searched again from its start.
+        const qsizetype end = m_in.indexOf('\n', std::max(m_at, m_scanned));
+        if (end < 0) {
+            m_scanned = m_in.size();
+            if (static_cast<std::size_t>(m_in.size() - m_at) + m_head_bytes > max_response_head_bytes)
+                m_over_bound = true;
+            return std::nullopt;
+        }
+        QByteArray line = m_in.mid(m_at, end - m_at);
+        m_at = end + 1;
+        if (line.endsWith('\r')) line.chop(1);
+        if (counts_as_head) {
+            m_head_bytes += static_cast<std::size_t>(line.size()) + 2;
+            if (m_head_bytes > max_response_head_bytes) m_over_bound = true;
+        }
+        return line;
+    }
+
+    void process()
+    {
+        for (;;) {
+            if (m_done) return;
+            if (m_over_bound) return finish(false);
+            switch (m_stage) {
+            case Stage::head: {
+                const auto line = next_line(true);
+                if (!line) return;
+                if (!read_head_line(*line)) return finish(false);
+                break;
+            }
+            case Stage::sized_body:
+            case Stage::chunk_data:
+            case Stage::body_to_close: {
+                const qsizetype available = m_in.size() - m_at;
+                if (available == 0) return;
+                const qsizetype take = m_stage == Stage::body_to_close
+                                           ? available
+                                           : static_cast<qsizetype>(std::min<std::uint64_t>(
+                                                 m_left, static_cast<std::uint64_t>(available)));
+                if (!append_body(take)) return finish(false);
+                if (m_stage == Stage::body_to_close) break;
+                m_left -= static_cast<std::uint64_t>(take);
+                if (m_left > 0) break;
+                if (m_stage == Stage::sized_body) return finish(true);
+                m_stage = Stage::chunk_end;
+                break;
+            }
+            case Stage::chunk_size: {
+                const auto line = next_line(true);
+                if (!line) return;
+                const auto size = chunk_size_of(*line);
+                if (!size) return finish(false);
+                m_left = *size;
+                m_stage = m_left == 0 ? Stage::trailer : Stage::chunk_data;
+                break;
+            }
+            case Stage::chunk_end: {
+                const auto line = next_line(true);
+                if (!line) return;
+                if (!line->isEmpty()) return finish(false);
+                m_stage = Stage::chunk_size;
+                break;
+            }
+            case Stage::trailer: {
+                const auto line = next_line(true);
+                if (!line) return;
+                if (line->isEmpty()) return finish(true);
+                if (++m_head_lines > max_response_header_lines) return finish(false);
+                break;
+            }
+            }
+        }
+    }
+
+    bool append_body(qsizetype count)
+    {
+        if (static_cast<std::size_t>(m_body.size()) + static_cast<std::size_t>(count) >
+            m_settings.max_body_bytes)
+            return false;
+        m_body.append(m_in.constData() + m_at, count);
+        m_at += count;
+        return true;
+    }
+
+    static std::optional<std::uint64_t> chunk_size_of(QByteArray line)
+    {
+        if (const qsizetype extension = line.indexOf(';'); extension >= 0) line.truncate(extension);
+        line = line.trimmed();
+        if (line.isEmpty() || line.size() > 15) return std::nullopt;
+        bool ok = false;
+        const qulonglong size = line.toULongLong(&ok, 16);
+        if (!ok) return std::nullopt;
+        return size;
+    }
+
+    // One line of the head; false when the answer cannot be taken.
+    bool read_head_line(const QByteArray& line)
+    {
+        if (m_status == 0) {
+            // "HTTP/1.x 200 OK"
+            if (!line.startsWith("HTTP/1.")) return false;
+            const qsizetype blank = line.indexOf(' ');
+            if (blank < 0) return false;
+            const qsizetype second = line.indexOf(' ', blank + 1);
+            const QByteArray code = line.mid(blank + 1, second < 0 ? -1 : second - blank - 1);
+            bool ok = false;
+            const int status = code.toInt(&ok);
+            if (!ok || code.size() != 3 || status < 100) return false;
+            m_status = status;
+            m_reason = second < 0 ? QByteArray() : line.mid(second + 1);
+            return true;
+        }
+        if (!line.isEmpty()) {
+            if (++m_head_lines > max_response_header_lines) return false;
+            if (line.front() == ' ' || line.front() == '\t') {
+                // A continuation of the previous line.
+                if (m_headers.isEmpty()) return false;
+                m_headers.back().second += ' ' + line.trimmed();
+                return true;
+            }
+            const qsizetype colon = line.indexOf(':');
+            if (colon <= 0) return false;
+            m_headers.append({line.left(colon).trimmed(), line.mid(colon + 1).trimmed()});
+            return true;
+        }
+        return head_complete();
+    }
+
+    QByteArray header(const char* name) const
+    {
+        for (const auto& [present, value] : m_headers)
+            if (equal_ignoring_case(present, name)) return value;
+        return {};
+    }
+
+    // The head has ended: an interim answer is skipped, a redirect followed, and the body framed.
+    bool head_complete()
+    {
+        if (m_status < 200) {
+            if (m_status == 101) return false;
+            m_status = 0;
+            m_reason.clear();
+            m_headers.clear();
+            return true;
+        }
+        const QByteArray location = header("Location");
+        const bool redirect =
+            m_status == 301 || m_status == 302 || m_status == 303 || m_status == 307 || m_status == 308;
+        if (redirect && !location.isEmpty()) {
+            follow(location);
+            return true;
+        }
+        if (m_status < 200 || m_status >= 300) {
+            // An error page is not wanted: the head is all the caller gets.
+            finish(false);
+            return true;
+        }
+        const QByteArray coding = header("Transfer-Encoding");
+        if (!coding.isEmpty()) {
+            if (!coding.trimmed().toLower().endsWith("chunked")) return false;
+            m_stage = Stage::chunk_size;
+        } else if (const QByteArray length = header("Content-Length"); !length.isEmpty()) {
+            bool ok = false;
+            m_left = length.toULongLong(&ok);
+            if (!ok) return false;
+            if (m_left > m_settings.max_body_bytes) return false;
+            m_stage = Stage::sized_body;
+            if (m_left == 0) finish(true);
+        } else if (m_status == 204) {
+            finish(true);
+        } else {
+            m_stage = Stage::body_to_close;
+        }
+        return true;
+    }
+
+    void follow(const QByteArray& location)
+    {
+        const QUrl next = m_url.resolved(QUrl::fromEncoded(location, QUrl::TolerantMode));
+        if (++m_redirects > max_redirects || next.scheme().compare(u"http", Qt::CaseInsensitive) != 0 ||
+            next.host().isEmpty() || next.port(default_http_port) < 1)
+            return finish(false);
+        // As browsers do: a 303, and a 301 or 302 after a POST, ask for the new address with a GET.
+        if (m_status == 303 || ((m_status == 301 || m_status == 302) && m_method != "GET")) {
+            m_method = "GET";
+            m_data.clear();
+        }
+        close_connection();
+        start(next);
+    }
+
+    void connection_ended()
+    {
+        if (m_done) return;
+        if (m_socket) {
+            // What arrived with the close is still to be read.
+            const QByteArray rest = m_socket->readAll();
+            if (!rest.isEmpty()) {
+                if (m_settings.budget && !m_settings.budget->take(static_cast<std::size_t>(rest.size())))
+                    return finish(false);
+                m_in += rest;
+                process();
+                if (m_done) return;
+            }
+        }
+        finish(m_stage == Stage::body_to_close);
+    }
+
+    const RequestPlan m_plan;
     HttpSettings m_settings;
     std::function<void()> m_on_done;
-    QNetworkAccessManager m_manager;
-    QNetworkReply* m_reply = nullptr; // owned by m_manager
+    QByteArray m_method;
+    QByteArray m_data;
+    QUrl m_url;
+    std::unique_ptr<QTcpSocket> m_socket;
+    QTimer m_idle;
+    int m_redirects = 0;
+
+    QByteArray m_in; // received and not yet used from m_at on
+    qsizetype m_at = 0;
+    qsizetype m_scanned = 0; // no line end before this position
+    Stage m_stage = Stage::head;
+    std::size_t m_head_bytes = 0; // over all heads and trailers of the request, redirects included
+    int m_head_lines = 0;
+    bool m_over_bound = false;
+    std::uint64_t m_left = 0; // of the sized body or of the current chunk
+
+    int m_status = 0;
+    QByteArray m_reason;
+    QList<std::pair<QByteArray, QByteArray>> m_headers;
     QByteArray m_body;
-    bool m_too_large = false;
     bool m_done = false;
     bool m_complete = false;
 };
@@ -318,44 +649,42 @@ std::vector<Bytes> http_fetch_all(const std::vector<Text>& urls, const HttpSetti
 {
     assert(QCoreApplication::instance() && "the HTTP client needs a QCoreApplication");
     assert(settings.max_parallel > 0);
-    std::vector<std::unique_ptr<Transfer>> transfers(urls.size());
+    std::vector<Bytes> results(urls.size());
+    // The transfers in flight, by URL index. One that has ended is released at once, its body taken,
+    // so that a batch of any length holds at most max_parallel connections.
+    std::map<std::size_t, std::unique_ptr<Transfer>> running;
+    std::vector<std::size_t> ended;
     std::size_t next = 0;
-    std::size_t settled = 0;
-    int running = 0;
-    bool progressed = false;
     QEventLoop loop;
-    const auto on_done = [&] {
-        --running;
-        ++settled;
-        progressed = true;
-        loop.quit();
-    };
     const WaitBound bound(settings, [&loop] { loop.quit(); });
 
-    while (settled < urls.size() && !bound.over()) {
-        while (running < settings.max_parallel && next < urls.size()) {
+    while (!bound.over()) {
+        while (running.size() < static_cast<std::size_t>(settings.max_parallel) && next < urls.size()) {
             const std::size_t i = next++;
             Text method;
             Text headers;
             const auto plan = plan_request(urls[i], method, std::nullopt, headers, {});
-            if (!plan) {
-                ++settled;
-                continue;
-            }
-            ++running;
-            transfers[i] = std::make_unique<Transfer>(*plan, settings, on_done);
+            if (!plan) continue;
+            running.emplace(i, std::make_unique<Transfer>(*plan, settings, [&ended, &loop, i] {
+                                ended.push_back(i);
+                                loop.quit();
+                            }));
         }
-        if (running == 0) continue;
-        progressed = false;
+        if (!ended.empty()) {
+            for (const std::size_t i : ended) {
+                const auto found = running.find(i);
+                results[i] = found->second->body();
+                running.erase(found);
+            }
+            ended.clear();
+            continue;
+        }
+        if (running.empty()) break;
         loop.exec();
         // The deadline or a stop ends the batch; so does the application quitting, which ends the loop
-        // without a finished transfer. What has completed so far is kept.
-        if (bound.over() || !progressed) break;
+        // without an ended transfer. What has completed so far is kept.
+        if (ended.empty()) break;
     }
-
-    std::vector<Bytes> results(urls.size());
-    for (std::size_t i = 0; i < urls.size(); ++i)
-        if (transfers[i]) results[i] = transfers[i]->body();
     return results;
 }
 

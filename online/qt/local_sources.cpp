@@ -70,7 +70,7 @@ Bytes QtLocalSources::convert_to_bmp(const Bytes& picture)
     // GIF reader and the BMP writer, and the first picture read loading every image plug-in); their
     // conversions ship with the program (resources/logos/builtin_N.bmp, made by the same converter).
     if (Bytes stored = stored_builtin_conversion(picture); !stored.empty()) return stored;
-    return convert_picture(picture, PictureFormat::bmp);
+    return convert_picture_to_fit(picture, PictureFormat::bmp, logo_max_width, logo_max_height);
 }
 
 void QtLocalSources::show_notice(const Text& page)
@@ -81,6 +81,11 @@ void QtLocalSources::show_notice(const Text& page)
 bool QtLocalSources::abandoned() const
 {
     return m_settings.stop && m_settings.stop->stopped();
+}
+
+bool QtLocalSources::out_of_time() const
+{
+    return m_settings.deadline && std::chrono::steady_clock::now() >= *m_settings.deadline;
 }
 
 std::vector<Bytes> builtin_logos()

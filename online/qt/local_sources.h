@@ -11,6 +11,11 @@
 
 namespace vorsa::online {
 
+// A logo is drawn 200 x 120 like the built-in ones; a larger one is scaled down to fit twice that, which
+// keeps each converted logo within 384 kB however large the picture the server sends.
+inline constexpr int logo_max_width = 400;
+inline constexpr int logo_max_height = 240;
+
 class QtLocalSources : public OnlineSources
 {
 public:
@@ -23,11 +28,14 @@ public:
     // not answer.
     Text fetch_page(const Text& url) override;
     std::vector<Bytes> fetch_all(const std::vector<Text>& urls) override;
-    // The built-in logos give the conversion stored with the program, any other picture is converted.
+    // The built-in logos give the conversion stored with the program, any other picture is converted,
+    // scaled down to fit logo_max_width x logo_max_height.
     Bytes convert_to_bmp(const Bytes& picture) override;
     void show_notice(const Text& page) override;
     // Abandoned once the settings' stop has been stopped.
     bool abandoned() const override;
+    // Out of time once the settings' deadline has passed.
+    bool out_of_time() const override;
 
 protected:
     const HttpSettings& settings() const { return m_settings; }

@@ -2,10 +2,13 @@
 
 #include <QBuffer>
 #include <QImage>
+#include <QImageReader>
 #include <QImageWriter>
 #include <algorithm>
+#include <cassert>
 #include <gif_lib.h>
 #include <memory>
+#include <optional>
 #include <unordered_map>
 #include <vector>
 
@@ -170,26 +173,71 @@ Bytes written_by_qt(const QImage& image, const char* format)
 
 } // namespace
 
-Bytes convert_picture(const Bytes& picture, PictureFormat format)
+namespace {
+
+bool too_large(const QSize& size)
+{
+    return static_cast<long long>(size.width()) * size.height() > max_picture_pixels;
+}
+
+// The picture decoded, scaled down to fit `fit` when that is valid; nothing when it does not decode or
+// has too many pixels. The size is read from the file's header before anything is decoded; a reader
+// that cannot tell it is held to the memory of max_picture_pixels by its allocation limit.
+std::optional<QImage> decoded(const Bytes& picture, const QSize& fit)
+{
+    const QByteArray data = QByteArray::fromRawData(reinterpret_cast<const char*>(picture.data()),
+                                                    static_cast<qsizetype>(picture.size()));
+    QBuffer buffer;
+    buffer.setData(data);
+    if (!buffer.open(QIODevice::ReadOnly)) return std::nullopt;
+    QImageReader reader(&buffer);
+    reader.setAllocationLimit(static_cast<int>(max_picture_pixels * 4 / (1024 * 1024)));
+    const QSize size = reader.size();
+    if (size.isValid() && (size.isEmpty() || too_large(size))) return std::nullopt;
+    const auto fitted = [&fit](const QSize& full) {
+        return full.scaled(fit, Qt::KeepAspectRatio).expandedTo(QSize(1, 1));
+    };
+    // Readers that can decode at a smaller size (JPEG) then do so; the others scale after decoding.
+    if (fit.isValid() && size.isValid() && (size.width() > fit.width() || size.height() > fit.height()))
+        reader.setScaledSize(fitted(size));
+    QImage image = reader.read();
+    if (image.isNull() || too_large(image.size())) return std::nullopt;
+    if (fit.isValid() && (image.width() > fit.width() || image.height() > fit.height()))
+        image = image.scaled(fitted(image.size()), Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    return image;
+}
+
+Bytes converted(const Bytes& picture, PictureFormat format, const QSize& fit)
 {
     if (picture.empty() || format < PictureFormat::bmp || format > PictureFormat::png) return {};
-    QImage image;
-    if (!image.loadFromData(picture.data(),
-                            static_cast<int>(std::min<std::size_t>(picture.size(), INT32_MAX))))
-        return {};
+    const std::optional<QImage> image = decoded(picture, fit);
+    if (!image) return {};
     switch (format) {
     case PictureFormat::bmp:
-        return written_by_qt(image, "bmp");
+        return written_by_qt(*image, "bmp");
     case PictureFormat::jpeg:
-        return written_by_qt(image, "jpeg");
+        return written_by_qt(*image, "jpeg");
     case PictureFormat::gif:
-        return gif_from_image(image);
+        return gif_from_image(*image);
     case PictureFormat::tiff:
-        return written_by_qt(image, "tiff");
+        return written_by_qt(*image, "tiff");
     case PictureFormat::png:
-        return written_by_qt(image, "png");
+        return written_by_qt(*image, "png");
     }
     return {};
+}
+
+} // namespace
+
+Bytes convert_picture(const Bytes& picture, PictureFormat format)
+{
+    return converted(picture, format, QSize());
+}
+
+Bytes convert_picture_to_fit(const Bytes& picture, PictureFormat format, int max_width, int max_height)
+{
+    assert(max_width > 0 && max_height > 0);
+    return converted(picture, format, QSize(max_width, max_height));
 }
 
 } // namespace vorsa::online

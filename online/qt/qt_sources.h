@@ -16,11 +16,18 @@ class QtOnlineSources : public QtLocalSources
 public:
     // `show_notice` puts the fetched page where the preview will appear (the window hides the preview
     // box and creates the web view); it may be empty. Every request uses `settings`, its deadline and
-    // stop included.
-    explicit QtOnlineSources(std::function<void(const Text& page)> show_notice, HttpSettings settings = {});
+    // stop included, and all of them together take at most `byte_limit` bytes (refresh_byte_limit for
+    // a start); a budget already in the settings is replaced.
+    explicit QtOnlineSources(std::function<void(const Text& page)> show_notice, HttpSettings settings = {},
+                             std::size_t byte_limit = refresh_byte_limit);
 
     Text fetch_page(const Text& url) override;
     std::vector<Bytes> fetch_all(const std::vector<Text>& urls) override;
+
+private:
+    HttpSettings fetch_settings();
+
+    HttpBudget m_budget;
 };
 
 // A QtOnlineSources, for the window's start options (StartOptions::online_sources).

@@ -29,6 +29,7 @@ public:
     std::vector<Text> pages_asked;
     std::vector<std::vector<Text>> batches;
     std::vector<Text> notices;
+    bool late = false;
 
     Text fetch_page(const Text& url) override
     {
@@ -49,6 +50,7 @@ public:
         return text.rfind("GIF", 0) == 0 ? runtime::bytes_of("BMP<" + text + ">") : Bytes();
     }
     void show_notice(const Text& shown) override { notices.push_back(shown); }
+    bool out_of_time() const override { return late; }
 };
 
 std::vector<Bytes> builtin_pictures()
@@ -212,6 +214,73 @@ TEST_F(RefreshTest, OfflineStartKeepsEmptyLogosForRememberedBrands)
     const OnlineBrands brands = online_refresh(sources, settings_path(), server, builtin_pictures());
     EXPECT_EQ(joined(brands.brand_names), builtin_names + ",甲,乙");
     EXPECT_EQ(shown_logos(brands.brand_logos), builtin_bmps + " - -");
+}
+
+TEST_F(RefreshTest, LogosNotConvertedInTimeStayEmpty)
+{
+    FakeSources sources;
+    sources.page = "<!--甲,乙-->"_gbk;
+    sources.files[logo_url(server, "甲"_gbk)] = runtime::bytes_of("GIF-a");
+    sources.files[logo_url(server, "乙"_gbk)] = runtime::bytes_of("GIF-b");
+    sources.late = true;
+    const OnlineBrands brands = online_refresh(sources, settings_path(), server, builtin_pictures());
+    EXPECT_EQ(joined(brands.brand_names), builtin_names + ",甲,乙");
+    EXPECT_EQ(shown_logos(brands.brand_logos), builtin_bmps + " - -");
+    EXPECT_EQ(stored(), ",甲,乙"_gbk);
+}
+
+// ",n0,n1,...": `count` names of the form n + number.
+Text numbered_names(int count, const std::string& filler = "")
+{
+    Text text;
+    for (int i = 0; i < count; ++i)
+        text += ",n" + std::to_string(i) + filler;
+    return text;
+}
+
+// However long the list a server sends (or an earlier start stored), a start takes the first
+// max_online_brands names within max_online_brand_bytes, asks for their logos only and stores only
+// them, so that later starts are bounded too. A list within the bounds is taken as it is.
+TEST_F(RefreshTest, TakesABoundedNumberOfOnlineBrands)
+{
+    const std::string long_name(9000, 'x');
+    const std::string filler(100, 'y');
+    struct Case
+    {
+        const char* what;
+        Text page;       // "" for an offline start
+        Text remembered; // the stored value before the start
+        Text offered;    // the online brands offered, each after a comma
+        Text stored;     // the stored value after the start
+    };
+    const std::vector<Case> cases = {
+        {"20 000 names on the page", "<!--" + numbered_names(20000).substr(1) + "-->", "",
+         numbered_names(100), numbered_names(100)},
+        {"600 names remembered, offline", "", numbered_names(600), numbered_names(100), numbered_names(600)},
+        {"100 names and a final comma: as they are", "<!--" + numbered_names(100).substr(1) + ",-->", "",
+         numbered_names(100), numbered_names(100) + ","},
+        {"101 names and a final comma", "<!--" + numbered_names(101).substr(1) + ",-->", "",
+         numbered_names(100), numbered_names(100)},
+        // 10 names of 103 bytes and 68 of 104 end at byte 8102; the 79th would end at 8206.
+        {"names beyond the bytes: the one crossing the bound left out whole",
+         "<!--" + numbered_names(90, filler).substr(1) + "-->", "", numbered_names(78, filler),
+         numbered_names(78, filler)},
+        {"one name longer than the bound", "<!--" + long_name + ",a-->", "", "", ","},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::filesystem::remove(settings_path());
+        if (!c.remembered.empty())
+            runtime::write_setting(settings_path(), "pingpai", "onlinepingpai", c.remembered);
+        FakeSources sources;
+        sources.page = c.page;
+        const OnlineBrands brands = online_refresh(sources, settings_path(), server, builtin_pictures());
+        EXPECT_EQ(joined(brands.brand_names), builtin_names + c.offered);
+        EXPECT_EQ(brands.brand_logos.size(), brands.brand_names.size());
+        const std::size_t offered = brands.brand_names.size() - builtin_brand_count;
+        EXPECT_EQ(sources.batches.empty() ? 0 : sources.batches.front().size(), offered);
+        EXPECT_EQ(stored(), c.stored);
+    }
 }
 
 TEST(OnlineNamesTest, TakesTheTextBetweenOpenerAndMarker)

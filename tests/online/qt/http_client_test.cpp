@@ -6,7 +6,9 @@
 #include <QElapsedTimer>
 #include <QObject>
 #include <QTimer>
+#include <filesystem>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
 namespace vorsa::online {
 namespace {
@@ -171,6 +173,19 @@ TEST(HttpClientTest, SurvivesServerFaults)
     // machine needs and far short of what a wrong rule costs.
     constexpr auto minute = 60000ms;
     constexpr auto at_most = minute / 2;
+    // More header lines than any server sends, and a few lines too long for any real head.
+    Reply header_flood = answer("flooded");
+    for (int i = 0; i < 20000; ++i)
+        header_flood.headers.emplace_back("X-Flood-" + std::to_string(i), "1");
+    Reply cookie_flood = answer("flooded");
+    for (int i = 0; i < 40; ++i)
+        cookie_flood.headers.emplace_back("Set-Cookie",
+                                          "c" + std::to_string(i) + "=" + std::string(4000, 'v'));
+    Reply chunked;
+    chunked.behaviour = Behaviour::endless;
+    chunked.endless_bytes = 3 * 64 * 1024;
+    Reply long_line = answer("flooded");
+    long_line.headers.emplace_back("X-Long", std::string(1 << 20, 'l'));
     struct Case
     {
         const char* what;
@@ -191,6 +206,10 @@ TEST(HttpClientTest, SurvivesServerFaults)
         {"late answer", late, minute, "late"},
         {"error page: nothing", testing::not_found_reply(), minute, ""},
         {"server error: nothing", server_error, minute, ""},
+        {"a chunked body, whole", chunked, minute, std::string(3 * 64 * 1024, 'x')},
+        {"20 000 header lines: cut, nothing", header_flood, minute, ""},
+        {"40 Set-Cookie lines of 4 kB: cut, nothing", cookie_flood, minute, ""},
+        {"a header line of 1 MB: cut, nothing", long_line, minute, ""},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -312,7 +331,7 @@ TEST(HttpClientTest, EncodedNamesReachTheServerAsEscapes)
 {
     LocalHttpServer server;
     get(logo_url(server.address(), "飞岩"_gbk));
-    // Qt sends the escapes of unreserved characters ("-", ".", "_", "~") as the characters, which
+    // The escapes of unreserved characters ("-", ".", "_", "~") go out as the characters, which
     // name the same resource.
     get(logo_url(server.address(), "a-b c"));
     EXPECT_EQ(server.request_lines(),
@@ -400,6 +419,100 @@ TEST(HttpClientTest, BatchesBeyondTheParallelLimitStillFinishInOrder)
     for (int i = 0; i < 7; ++i)
         EXPECT_EQ(as_text(bodies[static_cast<std::size_t>(i)]), std::to_string(i));
     EXPECT_TRUE(http_fetch_all({}, settings).empty());
+}
+
+int open_descriptors()
+{
+    return static_cast<int>(std::distance(std::filesystem::directory_iterator("/proc/self/fd"),
+                                          std::filesystem::directory_iterator()));
+}
+
+// A batch of any length holds at most its parallel limit of connections (and nothing else per request),
+// so that many remembered brands cannot run the process out of descriptors: with the limit of open
+// files lowered to a little above what the batch needs, every one of 600 logos still comes.
+TEST(HttpClientTest, ABatchHoldsAtMostItsParallelConnections)
+{
+    constexpr int count = 600;
+    LocalHttpServer server;
+    std::vector<Text> urls;
+    for (int i = 0; i < count; ++i) {
+        server.set_reply("/logo" + std::to_string(i), answer("logo-" + std::to_string(i)));
+        urls.push_back(server.address() + "/logo" + std::to_string(i));
+    }
+    const HttpSettings settings = quick();
+    const int before = open_descriptors();
+    // The client's connections, the server's side of them, and some room.
+    const int allowed = 2 * settings.max_parallel + 32;
+
+    rlimit saved{};
+    ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &saved), 0);
+    rlimit lowered = saved;
+    lowered.rlim_cur = static_cast<rlim_t>(before + allowed);
+    ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &lowered), 0);
+    int most = before;
+    QTimer sample;
+    QObject::connect(&sample, &QTimer::timeout, [&most] { most = std::max(most, open_descriptors()); });
+    sample.start(0);
+    const std::vector<Bytes> bodies = http_fetch_all(urls, settings);
+    sample.stop();
+    setrlimit(RLIMIT_NOFILE, &saved);
+
+    ASSERT_EQ(bodies.size(), urls.size());
+    int complete = 0;
+    for (int i = 0; i < count; ++i)
+        complete += as_text(bodies[static_cast<std::size_t>(i)]) == "logo-" + std::to_string(i);
+    EXPECT_EQ(complete, count);
+    EXPECT_LE(most - before, allowed);
+}
+
+// Requests sharing a budget take no more than it together: once it is spent, what is still arriving
+// gives nothing.
+TEST(HttpClientTest, RequestsSharingABudgetStayWithinIt)
+{
+    constexpr int count = 10;
+    constexpr std::size_t body_size = 1000;
+    LocalHttpServer server;
+    std::vector<Text> urls;
+    for (int i = 0; i < count; ++i) {
+        server.set_reply("/b" + std::to_string(i),
+                         answer(std::string(body_size, static_cast<char>('a' + i))));
+        urls.push_back(server.address() + "/b" + std::to_string(i));
+    }
+    struct Case
+    {
+        const char* what;
+        std::size_t budget;
+        int at_least; // complete bodies
+        int at_most;
+    };
+    const std::vector<Case> cases = {
+        {"room for all", 100 * body_size, count, count},
+        {"room for three bodies and their heads", 3 * body_size + 3 * 200, 0, 3},
+        {"room for nothing", 10, 0, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        HttpBudget budget(c.budget);
+        HttpSettings settings = quick();
+        settings.budget = &budget;
+        const std::vector<Bytes> bodies = http_fetch_all(urls, settings);
+        ASSERT_EQ(bodies.size(), urls.size());
+        int complete = 0;
+        for (int i = 0; i < count; ++i) {
+            const Bytes& body = bodies[static_cast<std::size_t>(i)];
+            if (body.empty()) continue;
+            EXPECT_EQ(as_text(body), std::string(body_size, static_cast<char>('a' + i)));
+            ++complete;
+        }
+        EXPECT_GE(complete, c.at_least);
+        EXPECT_LE(complete, c.at_most);
+        EXPECT_LE(static_cast<std::size_t>(complete) * body_size, c.budget);
+    }
+    // A single request draws on the same budget.
+    HttpBudget small(body_size / 2);
+    HttpSettings settings = quick();
+    settings.budget = &small;
+    EXPECT_TRUE(get(urls[0], settings).empty());
 }
 
 } // namespace

@@ -161,5 +161,64 @@ TEST(PictureConvertTest, GivesNothingForWhatItCannotConvert)
         EXPECT_TRUE(convert_picture(c.input, c.format).empty()) << c.what;
 }
 
+Bytes encoded(const QImage& image, const char* format)
+{
+    QByteArray data;
+    QBuffer buffer(&data);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, format);
+    return Bytes(data.begin(), data.end());
+}
+
+Bytes plain_picture(int width, int height, const char* format)
+{
+    QImage image(width, height, QImage::Format_RGB32);
+    image.fill(qRgb(200, 30, 30));
+    return encoded(image, format);
+}
+
+// A picture costs memory by its pixels, not by its file: a small file declaring too many pixels is
+// refused, and a logo larger than its bound is scaled down to fit it, its proportions kept.
+TEST(PictureConvertTest, BoundsThePixelsOfWhatItDecodes)
+{
+    struct Case
+    {
+        const char* what;
+        Bytes input;
+        std::optional<QSize> fit; // none: convert_picture
+        QSize expected;           // empty: refused
+    };
+    const Bytes bomb = plain_picture(4000, 4000, "PNG");
+    ASSERT_LT(bomb.size(), 200u * 1024);
+    const Bytes large_jpeg = plain_picture(4000, 3000, "JPEG");
+    ASSERT_FALSE(large_jpeg.empty());
+    const std::vector<Case> cases = {
+        {"a PNG of 4000 x 4000 in a small file", bomb, std::nullopt, QSize()},
+        {"the same, to fit a logo", bomb, QSize(400, 240), QSize()},
+        {"a JPEG of 4000 x 3000", large_jpeg, QSize(400, 240), QSize()},
+        {"at the bound", plain_picture(2048, 2048, "PNG"), std::nullopt, QSize(2048, 2048)},
+        {"at the bound, to fit a logo", plain_picture(2048, 2048, "PNG"), QSize(400, 240), QSize(240, 240)},
+        {"a logo's size stays", builtin_logos().at(0), QSize(400, 240), QSize(200, 120)},
+        {"a larger picture of the same shape", plain_picture(1000, 600, "PNG"), QSize(400, 240),
+         QSize(400, 240)},
+        {"a tall one", plain_picture(300, 1000, "PNG"), QSize(400, 240), QSize(72, 240)},
+        {"a JPEG photo", plain_picture(1600, 1200, "JPEG"), QSize(400, 240), QSize(320, 240)},
+        {"a line", plain_picture(2000, 1, "PNG"), QSize(400, 240), QSize(400, 1)},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const Bytes bmp =
+            c.fit ? convert_picture_to_fit(c.input, PictureFormat::bmp, c.fit->width(), c.fit->height())
+                  : convert_picture(c.input, PictureFormat::bmp);
+        if (c.expected.isEmpty()) {
+            EXPECT_TRUE(bmp.empty());
+            continue;
+        }
+        const auto bitmap = runtime::picture_from_bytes(bmp);
+        ASSERT_TRUE(bitmap.has_value());
+        EXPECT_EQ(QSize(bitmap->width, bitmap->height), c.expected);
+    }
+}
+
 } // namespace
 } // namespace vorsa::online

@@ -161,5 +161,84 @@ TEST_F(QtSourcesTest, ASilentServerCostsTwoTimeoutsWhateverTheBrands)
     EXPECT_EQ(server.request_count(), 7u);
 }
 
+Bytes picture_file(int width, int height, const char* format)
+{
+    QImage image(width, height, QImage::Format_RGB32);
+    image.fill(qRgb(20, 90, 160));
+    QByteArray data;
+    QBuffer buffer(&data);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, format);
+    return Bytes(data.begin(), data.end());
+}
+
+// Whatever a server sends, a start takes a bounded number of brands, bounded logos and a bounded
+// number of bytes.
+TEST_F(QtSourcesTest, BoundsWhatAHostileServerCosts)
+{
+    Text many_names;
+    for (int i = 0; i < 20000; ++i)
+        many_names += (i ? "," : "") + std::string("b") + std::to_string(i);
+    struct Case
+    {
+        const char* what;
+        Text names;
+        Bytes logo;
+        std::size_t byte_limit;
+        std::size_t brands;            // online brands offered and logos asked for
+        std::pair<int, int> logo_size; // of every logo that came; (0, 0): none comes
+        std::size_t at_most_logos;     // logos that came
+    };
+    const std::vector<Case> cases = {
+        {"20 000 names, each logo a PNG of 4000 x 4000 pixels",
+         many_names,
+         picture_file(4000, 4000, "PNG"),
+         refresh_byte_limit,
+         max_online_brands,
+         {0, 0},
+         0},
+        {"logos of 1000 x 600 pixels come scaled down",
+         "甲,乙,丙"_gbk,
+         picture_file(1000, 600, "PNG"),
+         refresh_byte_limit,
+         3,
+         {400, 240},
+         3},
+        // A logo here is a BMP of 72 kB: one fits the start's bytes with the page, two do not.
+        {"logos beyond the start's bytes",
+         "甲,乙,丙"_gbk,
+         picture_file(200, 120, "BMP"),
+         100 * 1024,
+         3,
+         {200, 120},
+         1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::filesystem::remove(settings_path());
+        LocalHttpServer server;
+        Reply notice;
+        notice.body = "<!--" + c.names + "-->";
+        server.set_reply("/tarnwick/plendor/xiaopiao.htm", notice);
+        Reply logo;
+        logo.body = runtime::text_of(c.logo);
+        server.set_fallback(logo);
+
+        QtOnlineSources sources(nullptr, HttpSettings{}, c.byte_limit);
+        const OnlineBrands brands =
+            online_refresh(sources, settings_path(), server.address(), builtin_logos());
+        ASSERT_EQ(brands.brand_names.size(), builtin_brand_count + c.brands);
+        ASSERT_EQ(brands.brand_logos.size(), brands.brand_names.size());
+        EXPECT_EQ(server.request_count(), 1 + c.brands);
+        std::size_t came = 0;
+        for (std::size_t i = builtin_brand_count; i < brands.brand_logos.size(); ++i) {
+            if (brands.brand_logos[i].empty()) continue;
+            ++came;
+            EXPECT_EQ(bmp_size(brands.brand_logos[i]), c.logo_size) << i;
+        }
+        EXPECT_LE(came, c.at_most_logos);
+    }
+}
+
 } // namespace
 } // namespace vorsa::online
