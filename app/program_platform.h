@@ -44,10 +44,11 @@ inline void install_program_platform(const ProgramPlatform& platform)
     receipt::install_receipt_state(platform.receipt);
 }
 
-// The program's Qt services for the hooks that have them: Qt's picture decoder and the screen's
-// resolution, the "宋体" face mapped to an installed one, message boxes, the cursor and the event loop
-// through Qt, and faults shown in a message box. The other hooks keep what they have. Needs a
-// QApplication; call it once after making the application.
+// The program's Qt services for the hooks that have them: Qt's picture decoder, the "宋体" face mapped
+// to an installed one, message boxes, the cursor and the event loop through Qt, and faults shown in a
+// message box. The other hooks keep what they have (the screen's resolution none: fonts are made at
+// 96 dpi, see runtime/qt/qt_platform.h). Needs a QApplication; call it once after making the
+// application.
 inline void install_qt_program_platform()
 {
     runtime::install_qt_platform();

@@ -7,6 +7,7 @@
 #include "bench/startup_probe.h"
 #include "runtime/qt/qt_platform.h"
 #include "runtime/widgets/control_widgets.h"
+#include "runtime/widgets/window_controls.h"
 #include "ui_main_window.h"
 
 #include <QComboBox>
@@ -28,8 +29,10 @@ int main(int argc, char* argv[])
     QDialog dialog;
     Ui::MainWindowForm form;
     form.setupUi(&dialog);
+    dialog.setFont(vorsa::runtime::at_template_resolution(dialog.font()));
     dialog.setFixedSize(dialog.size());
-    const QFont gui_font = QFontDatabase::systemFont(QFontDatabase::GeneralFont);
+    const QFont gui_font =
+        vorsa::runtime::at_template_resolution(QFontDatabase::systemFont(QFontDatabase::GeneralFont));
     for (QWidget* control : dialog.findChildren<QWidget*>()) {
         auto* box = qobject_cast<QComboBox*>(control);
         if (!box && !qobject_cast<QLineEdit*>(control) && !qobject_cast<QPlainTextEdit*>(control) &&

@@ -103,14 +103,18 @@ void draw_receipt(runtime::DrawingSurface& surface, const LayoutParameters& para
     for (const Rule& rule : rules)
         surface.draw_line(at.x(rule.x1), at.y(rule.y1), at.x(rule.x2), at.y(rule.y2));
 
-    surface.set_font(runtime::make_font(face(), parameters.font_a_points, true));
+    const auto font = [&](int points, bool bold) {
+        return parameters.font_dpi > 0 ? runtime::make_font_at(parameters.font_dpi, face(), points, bold)
+                                       : runtime::make_font(face(), points, bold);
+    };
+    surface.set_font(font(parameters.font_a_points, true));
     for (int column = 0; column < 5; ++column)
         surface.draw_string(at.x(heading_x[column]), at.y(heading_y), headings[column]);
 
-    surface.set_font(runtime::make_font(face(), parameters.font_b_points, true));
+    surface.set_font(font(parameters.font_b_points, true));
     surface.draw_string(at.x(380), at.y(100), title + data.shop_name);
 
-    surface.set_font(runtime::make_font(face(), parameters.font_c_points, false));
+    surface.set_font(font(parameters.font_c_points, false));
     surface.draw_string(at.x(380), at.y(175), number + data.receipt_number);
     surface.draw_string(at.x(380), at.y(240), date + data.sale_date);
     surface.draw_string(at.x(550), at.y(310), category);

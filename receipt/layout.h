@@ -6,10 +6,7 @@
 // y = trunc(K * y), picture sizes trunc(K * w) x trunc(K * h), computed in double precision.
 
 #include "receipt/model.h"
-
-namespace vorsa::runtime {
-class DrawingSurface;
-}
+#include "runtime/surface/surface.h"
 
 namespace vorsa::receipt {
 
@@ -22,10 +19,14 @@ struct LayoutParameters
     int font_c_points = 0; // every other text, regular
     // Clear the whole surface to its background and draw the white sheet (0, 0)-(340, 400) first.
     bool clear_and_frame = false;
+    // The resolution the points are converted at (make_font_at); 0 for the screen's (make_font).
+    int font_dpi = 0;
 };
 
-// The page in 0.1 mm: full size, shifted 2 mm to the left, fonts of 15, 17 and 13 points.
-inline constexpr LayoutParameters print_layout{1.0, -20.0, 15, 17, 13, false};
+// The page in 0.1 mm: full size, shifted 2 mm to the left, fonts of 15, 17 and 13 points. The points
+// are taken at 96 dpi whatever the screen, so that the letters on paper follow the printer's resolution
+// alone: 13 points are 17 screen pixels, 2.8 mm on a 203 dpi printer.
+inline constexpr LayoutParameters print_layout{1.0, -20.0, 15, 17, 13, false, runtime::reference_screen_dpi};
 // The preview picture box in pixels: 340 x 400, the box the preview clears and frames.
 inline constexpr int preview_width = 340;
 inline constexpr int preview_height = 400;

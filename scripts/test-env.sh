@@ -67,5 +67,100 @@ stop_print_spooler() {
     fi
 }
 
-start_test_services() { start_print_spooler; }
-stop_test_services() { stop_print_spooler; }
+# A spooler of the tests' own beside the shared one, for queue policies that differ from its
+# configuration: a cupsd with its own configuration, spool and log directories in one temporary
+# directory, listening only on a socket there. Its queues print to the same device as the test queue.
+#   VORSA_TEST_POLICY_SERVER     its socket, as cupsSetServer and CUPS_SERVER take it
+#   VORSA_TEST_PRINTER_HOLD_ALL  a queue that holds every job until someone releases it
+#   VORSA_TEST_PRINTER_OPERATORS a queue on which only operators may hold and release jobs; the
+#                                operators are the members of the group nogroup, and the user who runs
+#                                the tests (root in CI) is none of them
+vorsa_policy_dir=""
+vorsa_policy_pid=""
+start_policy_spooler() {
+    vorsa_policy_dir=$(vorsa_as_root mktemp -d /tmp/vorsa-policy-cupsd.XXXXXX) || return 1
+    local d=$vorsa_policy_dir
+    # The filters run as the spooler's user lp, which must reach the spool directory.
+    vorsa_as_root chmod 755 "$d"
+    vorsa_as_root mkdir -p "$d/spool/tmp" "$d/cache" "$d/state" "$d/log"
+    printf '%s\n' "ServerRoot $d" "RequestRoot $d/spool" "TempDir $d/spool/tmp" "CacheDir $d/cache" \
+        "StateDir $d/state" "ServerBin /usr/lib/cups" "DataDir /usr/share/cups" \
+        "AccessLog $d/log/access_log" "ErrorLog $d/log/error_log" "PageLog $d/log/page_log" \
+        "Printcap $d/printcap" "PeerCred on" "SystemGroup nogroup" |
+        vorsa_as_root tee "$d/cups-files.conf" >/dev/null
+    # Anyone may do anything (lpadmin included), except on the operators' queue, where holding and
+    # releasing a job takes an operator, as a shop's administrator may set it up.
+    local policy_head='  JobPrivateAccess all
+  JobPrivateValues none
+  SubscriptionPrivateAccess all
+  SubscriptionPrivateValues none'
+    vorsa_as_root tee "$d/cupsd.conf" >/dev/null <<EOF
+Listen $d/cups.sock
+LogLevel warn
+Browsing No
+WebInterface No
+DefaultAuthType Basic
+<Location />
+  Order allow,deny
+  Allow all
+</Location>
+<Policy default>
+$policy_head
+  <Limit All>
+    Order deny,allow
+  </Limit>
+</Policy>
+<Policy operators-release>
+$policy_head
+  <Limit Hold-Job Release-Job>
+    AuthType Default
+    Require user @SYSTEM
+    Order deny,allow
+  </Limit>
+  <Limit All>
+    Order deny,allow
+  </Limit>
+</Policy>
+EOF
+    if [ "$(id -u)" -eq 0 ]; then
+        /usr/sbin/cupsd -f -c "$d/cupsd.conf" -s "$d/cups-files.conf" >/dev/null 2>&1 &
+    else
+        sudo /usr/sbin/cupsd -f -c "$d/cupsd.conf" -s "$d/cups-files.conf" >/dev/null 2>&1 &
+    fi
+    vorsa_policy_pid=$!
+    export VORSA_TEST_POLICY_SERVER=$d/cups.sock
+    export VORSA_TEST_PRINTER_HOLD_ALL=vorsa-hold-all
+    export VORSA_TEST_PRINTER_OPERATORS=vorsa-operators
+    local device="socket://127.0.0.1:$VORSA_TEST_PRINTER_PORT/?contimeout=5&snmp=false"
+    for _ in $(seq 100); do
+        CUPS_SERVER=$VORSA_TEST_POLICY_SERVER lpstat -r 2>/dev/null | grep -q 'is running' && break
+        sleep 0.1
+    done
+    if ! CUPS_SERVER=$VORSA_TEST_POLICY_SERVER vorsa_lpadmin -p "$VORSA_TEST_PRINTER_HOLD_ALL" -E \
+        -v "$device" -P "$vorsa_scripts_dir/test-printer.ppd" -o printer-error-policy=abort-job \
+        -o job-hold-until-default=indefinite ||
+        ! CUPS_SERVER=$VORSA_TEST_POLICY_SERVER vorsa_lpadmin -p "$VORSA_TEST_PRINTER_OPERATORS" -E \
+            -v "$device" -P "$vorsa_scripts_dir/test-printer.ppd" -o printer-error-policy=abort-job \
+            -o printer-op-policy=operators-release; then
+        echo "test-env: the tests' own cupsd did not start" >&2
+        stop_policy_spooler
+        return 1
+    fi
+}
+
+stop_policy_spooler() {
+    if [ -n "$vorsa_policy_pid" ]; then
+        vorsa_as_root kill "$vorsa_policy_pid" 2>/dev/null || true
+        wait "$vorsa_policy_pid" 2>/dev/null || true
+        vorsa_policy_pid=""
+    fi
+    if [ -n "$vorsa_policy_dir" ]; then vorsa_as_root rm -rf "$vorsa_policy_dir"; fi
+    vorsa_policy_dir=""
+    unset VORSA_TEST_POLICY_SERVER VORSA_TEST_PRINTER_HOLD_ALL VORSA_TEST_PRINTER_OPERATORS
+}
+
+start_test_services() { start_print_spooler && start_policy_spooler; }
+stop_test_services() {
+    stop_policy_spooler
+    stop_print_spooler
+}

@@ -81,6 +81,7 @@ struct CupsLibrary
     decltype(&::cupsCancelJob2) cancel_job = nullptr;
     decltype(&::ippNewRequest) new_request = nullptr;
     decltype(&::ippAddString) add_string = nullptr;
+    decltype(&::ippAddBoolean) add_boolean = nullptr;
     decltype(&::cupsDoRequest) do_request = nullptr;
     decltype(&::ippDelete) delete_ipp = nullptr;
     decltype(&::cupsLastError) last_error = nullptr;
@@ -127,8 +128,9 @@ std::unique_ptr<CupsLibrary> load_cups(const std::string& file)
         resolve(handle, "cupsWriteRequestData", c.write_request_data) &&
         resolve(handle, "cupsFinishDocument", c.finish_document) &&
         resolve(handle, "cupsCancelJob2", c.cancel_job) && resolve(handle, "ippNewRequest", c.new_request) &&
-        resolve(handle, "ippAddString", c.add_string) && resolve(handle, "cupsDoRequest", c.do_request) &&
-        resolve(handle, "ippDelete", c.delete_ipp) && resolve(handle, "cupsLastError", c.last_error);
+        resolve(handle, "ippAddString", c.add_string) && resolve(handle, "ippAddBoolean", c.add_boolean) &&
+        resolve(handle, "cupsDoRequest", c.do_request) && resolve(handle, "ippDelete", c.delete_ipp) &&
+        resolve(handle, "cupsLastError", c.last_error);
     // The library stays mapped for good even when incomplete: threads given up on may still be in it.
     if (!complete) return nullptr;
     return cups;
@@ -294,14 +296,19 @@ private:
     http_t* m_http;
 };
 
-// Lets the spooler print a job that was created held (see start_document); true when it agreed.
-bool release_job(const Session& session)
+// Closes the job's document list: the job then has its whole document and is the queue's to schedule
+// (printed, or held where the queue holds every job). The request is the one that closes an open job by
+// the printing protocol, an empty "Send-Document" with "last-document", so it needs no other right than
+// handing the document over did, where an operation such as "Release-Job" may be the operators' alone.
+// True when the spooler agreed.
+bool close_job(const Session& session)
 {
     const CupsLibrary& cups = session.cups();
-    ipp_t* request = cups.new_request(IPP_OP_RELEASE_JOB);
+    ipp_t* request = cups.new_request(IPP_OP_SEND_DOCUMENT);
     const std::string uri = "ipp://localhost/jobs/" + std::to_string(session.job_id);
     cups.add_string(request, IPP_TAG_OPERATION, IPP_TAG_URI, "job-uri", nullptr, uri.c_str());
     cups.add_string(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr, cups.user());
+    cups.add_boolean(request, IPP_TAG_OPERATION, "last-document", 1);
     // The request is the library's from here on, answered or not.
     ipp_t* response = cups.do_request(session.http(), request, "/jobs/");
     if (response) cups.delete_ipp(response);
@@ -732,9 +739,9 @@ bool Printer::start_document(const Text& document_name)
             int count = 0;
             for (const auto& [key, value] : options)
                 count = c.add_option(key.c_str(), value.c_str(), count, &cups_options);
-            // Held until the whole document is there and the window still waits for it (end_document):
-            // a job the program gives up on can then never print.
-            count = c.add_option("job-hold-until", "indefinite", count, &cups_options);
+            // No hold of the program's own: the queue's defaults apply, its hold of every job included.
+            // A job created without its document waits for it anyway and prints only once its document
+            // list is closed (end_document).
             // cupsCreateJob would look the queue up twice more; the description from prepare_printer
             // serves. The job exists when the spooler names it, whatever it says about the options.
             // Without a description (a spooler that gave none) the plain call tries on its own.
@@ -771,9 +778,11 @@ bool Printer::end_document()
          title = job.title](const GivenUp& given_up) mutable {
             Session& s = *session;
             const CupsLibrary& c = s.cups();
+            // The document goes over as one that more may follow: the spooler keeps the job open and
+            // schedules nothing yet.
             bool handed = false;
             if (painted && !given_up() &&
-                c.start_document(s.http(), s.queue.c_str(), s.job_id, title.c_str(), CUPS_FORMAT_PDF, 1) ==
+                c.start_document(s.http(), s.queue.c_str(), s.job_id, title.c_str(), CUPS_FORMAT_PDF, 0) ==
                     HTTP_STATUS_CONTINUE) {
                 const bool written =
                     c.write_request_data(s.http(), document.constData(),
@@ -781,12 +790,15 @@ bool Printer::end_document()
                 const bool finished = c.finish_document(s.http(), s.queue.c_str()) == IPP_STATUS_OK;
                 handed = written && finished;
             }
-            // The held job is let go only while the window still waits for it. Otherwise (no document, or
-            // the window gave up meanwhile) it is withdrawn: a held job would wait forever.
-            const bool released = handed && !given_up() && release_job(s);
-            if (!released) c.cancel_job(s.http(), s.queue.c_str(), s.job_id, 0);
+            // Once the spooler has it whole, the job is closed while the window still waits for it; from
+            // then on it is the queue's to print or to hold, and never withdrawn. Otherwise (no document,
+            // a document cut short, a close the spooler did not agree to, or the window gave up before
+            // the close) it is withdrawn: an open job would print what it holds when the spooler tires
+            // of waiting for the rest.
+            const bool closed = handed && !given_up() && close_job(s);
+            if (!closed) c.cancel_job(s.http(), s.queue.c_str(), s.job_id, 0);
             s.job_open = false;
-            return Outcome{session, released};
+            return Outcome{session, closed};
         },
         job.deadline);
     if (!outcome) return false;

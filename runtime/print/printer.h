@@ -11,11 +11,14 @@
 // Every conversation with the spooler, the library's own connections included, runs on a thread of its
 // own, and the caller waits for it only up to the time limit: a spooler that is down gives false at
 // once, and one that hangs is given up on when the limit passes. A listing given up on only ends later.
-// A job is created held and released only once its whole document is with the spooler and the window
-// still waits; a job given up on is cancelled by that thread when the spooler answers again, so a
-// spooler that wakes up later never prints what the window stopped waiting for. (Only a release
-// already sent when the limit passes may still print.) The limit counts for a whole job, from
-// prepare_printer to end_document.
+// The job is created with the queue's own defaults (a queue that holds every job holds the receipt as
+// well) and receives its document as one that more may follow: the spooler schedules nothing until the
+// job is closed. It is closed once the spooler has the whole document and the window still waits, with
+// the request that hands documents over, so the user needs no other right than `lp` needs; from then on
+// the job is the queue's. A job whose document did not reach the spooler whole before the window gave up
+// is cancelled by that thread when the spooler answers again, so a spooler that wakes up later never
+// prints what the window stopped waiting for. (Only a close already sent when the limit passes may
+// still print.) The limit counts for a whole job, from prepare_printer to end_document.
 //
 // Printer names are the spooler's queue names (GBK here, UTF-8 at the spooler). An instance
 // ("queue/instance") is addressed like its queue with the instance's options. A character of a name

@@ -10,10 +10,7 @@
 #include <QFont>
 #include <QFontDatabase>
 #include <QFontInfo>
-#include <QGuiApplication>
 #include <QImageReader>
-#include <QScreen>
-#include <cmath>
 #include <cstring>
 #include <limits>
 
@@ -57,12 +54,6 @@ std::optional<Bitmap> decode_with_qt(const Bytes& bytes)
     return bitmap;
 }
 
-int primary_screen_dpi()
-{
-    const QScreen* screen = QGuiApplication::primaryScreen();
-    return screen ? static_cast<int>(std::lround(screen->logicalDotsPerInchY())) : 0;
-}
-
 } // namespace
 
 QString song_face_family()
@@ -92,7 +83,6 @@ std::string preferred_qt_platform(std::string_view chosen, std::string_view disp
 void install_qt_platform()
 {
     set_picture_decoder(decode_with_qt);
-    set_screen_dpi_source(primary_screen_dpi);
     const QString song = song_face_family();
     if (!song.isEmpty()) QFont::insertSubstitution(to_qstring("宋体"_gbk), song);
 }

@@ -1,7 +1,13 @@
 #pragma once
 // Installs the Qt services that the core's hooks stand for: the picture decoder for formats other
-// than BMP, the screen resolution that fonts are made with, and the face that stands in for "宋体".
-// Needs a QGuiApplication; call it once after creating the application.
+// than BMP and the face that stands in for "宋体". Needs a QGuiApplication; call it once after creating
+// the application.
+//
+// The screen's resolution is not one of them: the window's template and its preview are laid out in
+// logical pixels of a 96 dpi screen, which Qt's scaling maps onto a denser screen as a whole, so fonts
+// are made at 96 dpi (make_font without a source). A font resolution of the desktop's own (QT_FONT_DPI,
+// or Xft.dpi with Qt's scaling off) would make the letters larger than the fixed rectangles they are
+// drawn in.
 
 #include <QString>
 #include <span>

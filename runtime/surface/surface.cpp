@@ -62,9 +62,15 @@ int screen_vertical_dpi()
 std::unique_ptr<FontDescription> make_font(const Text& face, double points, bool bold, bool italic,
                                            bool strike_out, bool underline, int escapement)
 {
+    return make_font_at(screen_vertical_dpi(), face, points, bold, italic, strike_out, underline, escapement);
+}
+
+std::unique_ptr<FontDescription> make_font_at(int dpi, const Text& face, double points, bool bold,
+                                              bool italic, bool strike_out, bool underline, int escapement)
+{
     auto font = std::make_unique<FontDescription>();
     font->face = face.substr(0, 31);
-    font->height = -round_half_away(points * screen_vertical_dpi() / 72.0);
+    font->height = -round_half_away(points * dpi / 72.0);
     font->weight = bold ? weight_bold : weight_default;
     font->italic = italic;
     font->strike_out = strike_out;

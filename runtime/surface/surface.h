@@ -57,17 +57,26 @@ struct FontDescription
     friend bool operator==(const FontDescription&, const FontDescription&) = default;
 };
 
-// Where make_font reads the screen's vertical resolution in dots per inch. The Qt layer installs the
-// primary screen's; without a source (or with an empty one) the screen counts as 96 dpi.
+// Where make_font reads the screen's vertical resolution in dots per inch. Without a source (or with an
+// empty one) the screen counts as 96 dpi; the Qt layer installs none, as its window is laid out in
+// logical pixels of a 96 dpi screen whatever the desktop's font resolution.
 void set_screen_dpi_source(std::function<int()> source);
 std::function<int()> screen_dpi_source();
 int screen_vertical_dpi();
+
+// The screen resolution that point sizes are meant at where no screen takes part: a printed page's
+// letters follow the printer's resolution and nothing else.
+inline constexpr int reference_screen_dpi = 96;
 
 // A font of `points` points on the screen: height -(points * dpi / 72, rounded half away from zero),
 // weight 800 when bold and the default weight otherwise. At 96 dpi 8 points give -11 and 13 give -17.
 std::unique_ptr<FontDescription> make_font(const Text& face, double points, bool bold = false,
                                            bool italic = false, bool strike_out = false,
                                            bool underline = false, int escapement = 0);
+// The same at a given resolution instead of the screen's.
+std::unique_ptr<FontDescription> make_font_at(int dpi, const Text& face, double points, bool bold = false,
+                                              bool italic = false, bool strike_out = false,
+                                              bool underline = false, int escapement = 0);
 
 struct Point
 {

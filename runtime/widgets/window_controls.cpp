@@ -13,15 +13,16 @@
 #include <QPushButton>
 #include <QWindow>
 #include <algorithm>
+#include <cmath>
 
 namespace vorsa::runtime {
 
 namespace {
 
-// The edit boxes and lists take the platform's default GUI font and a white ground when bound.
+// The edit boxes, lists and buttons take the platform's default GUI font and a white ground when bound.
 void use_gui_font(QWidget* widget)
 {
-    widget->setFont(QFontDatabase::systemFont(QFontDatabase::GeneralFont));
+    widget->setFont(at_template_resolution(QFontDatabase::systemFont(QFontDatabase::GeneralFont)));
 }
 
 void use_white_ground(QWidget* widget, bool button_face_too)
@@ -53,11 +54,20 @@ QString with_qt_line_breaks(QString text)
 
 } // namespace
 
+QFont at_template_resolution(QFont font)
+{
+    const double points = font.pointSizeF();
+    if (points > 0) font.setPixelSize(std::max(1, static_cast<int>(std::lround(points * 96.0 / 72.0))));
+    return font;
+}
+
 MainDialog::MainDialog(const DialogTemplate& form)
     : QDialog(nullptr, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                            Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint)
 {
     form(*this);
+    // The template's font, which the labels and group boxes show.
+    setFont(at_template_resolution(font()));
     setFixedSize(size());
     setSizeGripEnabled(false);
     QPalette palette = this->palette();

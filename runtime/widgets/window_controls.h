@@ -8,6 +8,7 @@
 
 #include <QComboBox>
 #include <QDialog>
+#include <QFont>
 #include <QIcon>
 #include <QLineEdit>
 #include <QMetaObject>
@@ -32,6 +33,12 @@ inline constexpr int command_escape = 2;
 
 // Fills a new dialog with its controls, its size and its title (uic's setupUi of the window's form).
 using DialogTemplate = std::function<void(QDialog& dialog)>;
+
+// A font in points as the window's fixed rectangles mean it: in logical pixels of a 96 dpi screen
+// (9 points are 12 pixels), whatever font resolution the desktop asks for (QT_FONT_DPI, or Xft.dpi
+// with Qt's scaling off), which would make the letters too large for their rectangles. On a denser
+// screen Qt's scaling enlarges letters and rectangles alike. A font given in pixels stays as it is.
+QFont at_template_resolution(QFont font);
 
 // The main window: a dialog without owner, fixed at the form's size, with caption, system menu,
 // minimise and close boxes but no maximise box, centred when first shown, on the button-face colour.

@@ -235,7 +235,7 @@ TEST_F(MainWindowTest, FormHoldsTheTemplatesControlsAtOneAndAHalfPixelsPerDialog
         }
         if (qobject_cast<QLabel*>(items[i]) || qobject_cast<QGroupBox*>(items[i])) {
             EXPECT_EQ(items[i]->font().family(), QStringLiteral("宋体"));
-            EXPECT_EQ(items[i]->font().pointSize(), 9);
+            EXPECT_EQ(items[i]->font().pixelSize(), 12); // 9 points at 96 dpi
         }
     }
 

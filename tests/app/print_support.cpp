@@ -303,6 +303,16 @@ std::optional<ipp_jstate_t> wait_for_job_end(const std::string& queue, int id,
     }
 }
 
+ipp_status_t release_job(int id)
+{
+    ipp_t* request = ippNewRequest(IPP_OP_RELEASE_JOB);
+    const std::string uri = "ipp://localhost/jobs/" + std::to_string(id);
+    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "job-uri", nullptr, uri.c_str());
+    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr, cupsUser());
+    ippDelete(cupsDoRequest(CUPS_HTTP_DEFAULT, request, "/jobs/"));
+    return cupsLastError();
+}
+
 JobAttributes::JobAttributes(int id)
 {
     ipp_t* request = ippNewRequest(IPP_OP_GET_JOB_ATTRIBUTES);

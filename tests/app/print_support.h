@@ -111,6 +111,9 @@ std::optional<ipp_jstate_t> job_state(const std::string& queue, int id);
 std::optional<ipp_jstate_t> wait_for_job_end(const std::string& queue, int id,
                                              std::chrono::milliseconds timeout);
 
+// Asks the spooler to let a held job print (the operation Release-Job); the spooler's answer.
+ipp_status_t release_job(int id);
+
 // The attributes the spooler keeps for a job.
 class JobAttributes
 {

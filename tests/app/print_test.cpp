@@ -506,6 +506,83 @@ TEST_F(PrintingTest, JobGivenUpOnIsWithdrawnWhenTheSpoolerGoesOn)
     EXPECT_EQ(printer.last_job_id(), 0);
 }
 
+// The queue's policy decides what becomes of a receipt the spooler took whole, as it does for a job of
+// `lp`: on a queue that holds every job the receipt waits until the administrator releases it, and on
+// a queue where only operators may release jobs it prints for a user who is none. Both queues are on
+// the tests' own spooler (scripts/test-env.sh), whose operators exclude the user running the tests.
+TEST_F(PrintingTest, QueuesPolicyDecidesWhatBecomesOfAReceiptTakenWhole)
+{
+    const std::string server = environment("VORSA_TEST_POLICY_SERVER");
+    const std::string hold_all = environment("VORSA_TEST_PRINTER_HOLD_ALL");
+    const std::string operators = environment("VORSA_TEST_PRINTER_OPERATORS");
+    if (server.empty() || hold_all.empty() || operators.empty())
+        GTEST_SKIP() << "no spooler with policy queues: start_test_services in scripts/test-env.sh starts it";
+    // This thread talks to that spooler, and a refused request is not retried with a password asked
+    // for on the terminal; both until the test ends.
+    struct OwnSpooler
+    {
+        explicit OwnSpooler(const std::string& server)
+        {
+            cupsSetServer(server.c_str());
+            cupsSetPasswordCB2(
+                [](const char*, http_t*, const char*, const char*, void*) -> const char* { return nullptr; },
+                nullptr);
+        }
+        ~OwnSpooler()
+        {
+            cupsSetPasswordCB2(nullptr, nullptr);
+            cupsSetServer(nullptr);
+        }
+    } own_spooler(server);
+    preview(two_lines);
+
+    // The user running the tests is no operator there: a held job of theirs cannot be released.
+    {
+        cups_option_t* options = nullptr;
+        const int count = cupsAddOption("job-hold-until", "indefinite", 0, &options);
+        const int probe = cupsCreateJob(CUPS_HTTP_DEFAULT, operators.c_str(), "probe", count, options);
+        cupsFreeOptions(count, options);
+        ASSERT_GT(probe, 0) << cupsLastErrorString();
+        const ipp_status_t refused = test::release_job(probe);
+        EXPECT_TRUE(refused == IPP_STATUS_ERROR_FORBIDDEN || refused == IPP_STATUS_ERROR_NOT_AUTHORIZED)
+            << ippErrorString(refused);
+        cupsCancelJob2(CUPS_HTTP_DEFAULT, operators.c_str(), probe, 0);
+    }
+
+    struct Case
+    {
+        const char* what;
+        std::string queue;
+        bool held; // the queue holds the receipt until the administrator releases it
+    };
+    const std::vector<Case> cases = {
+        {"a queue that holds every job", hold_all, true},
+        {"a queue whose jobs only operators may release", operators, false},
+    };
+    std::size_t printed = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const auto before = test::job_ids(c.queue);
+        receipt::run_print_job(printer, runtime::gbk_from_utf8(c.queue), data, lines);
+        const auto added = test::jobs_added(c.queue, before);
+        ASSERT_EQ(added.size(), 1u);
+        const int job = *added.begin();
+        EXPECT_EQ(printer.last_job_id(), job); // the spooler took the document whole
+        if (c.held) {
+            EXPECT_EQ(test::job_state(c.queue, job), IPP_JSTATE_HELD);
+            EXPECT_EQ(test::JobAttributes(job).text("job-hold-until"), "indefinite");
+            // Anyone may release jobs on this queue: the test stands in for the administrator.
+            EXPECT_EQ(test::release_job(job), IPP_STATUS_OK) << cupsLastErrorString();
+        }
+        EXPECT_EQ(test::wait_for_job_end(c.queue, job, 30s), IPP_JSTATE_COMPLETED);
+        const auto documents = receiver->wait_for(++printed, 5s);
+        ASSERT_EQ(documents.size(), printed);
+        const PdfFacts pdf = inspect(keep(documents.back(), "printed.pdf"));
+        EXPECT_EQ(pdf.pages, 1);
+        EXPECT_NE(pdf.text.find(utf8("跑鞋"_gbk)), std::string::npos);
+    }
+}
+
 TEST_F(PrintingTest, JobCarriesOnlyTheOrientationAndTheCustomSize)
 {
     preview(two_lines);

@@ -133,21 +133,26 @@ TEST_F(LayoutTest, PreviewDrawsEveryElementInOrder)
                                                 }));
 }
 
+// The page is the same whatever the screen's resolution: its letters follow the printer's alone.
 TEST_F(LayoutTest, PrintDrawsEveryElementInOrder)
 {
-    RecordingSurface page(runtime::mapping_tenth_mm, 203);
-    draw_receipt_print(page, data, lines);
-    EXPECT_EQ(page.calls, joined(print_head, {
-                                                 "text 55,595 -28 跑步鞋",
-                                                 "text 315,595 -28 42",
-                                                 "text 550,595 -28 199.00",
-                                                 "text 770,595 -28 2",
-                                                 "text 910,595 -28 398.00",
-                                                 "text 55,635 -28 运动袜",
-                                                 "text 315,635 -28 L",
-                                                 "text 550,635 -28 59.00",
-                                                 "text 910,635 -28 0.00",
-                                             }));
+    for (const int screen_dpi : {96, 120, 192}) {
+        SCOPED_TRACE(screen_dpi);
+        runtime::set_screen_dpi_source([screen_dpi] { return screen_dpi; });
+        RecordingSurface page(runtime::mapping_tenth_mm, 203);
+        draw_receipt_print(page, data, lines);
+        EXPECT_EQ(page.calls, joined(print_head, {
+                                                     "text 55,595 -28 跑步鞋",
+                                                     "text 315,595 -28 42",
+                                                     "text 550,595 -28 199.00",
+                                                     "text 770,595 -28 2",
+                                                     "text 910,595 -28 398.00",
+                                                     "text 55,635 -28 运动袜",
+                                                     "text 315,635 -28 L",
+                                                     "text 550,635 -28 59.00",
+                                                     "text 910,635 -28 0.00",
+                                                 }));
+    }
 }
 
 TEST_F(LayoutTest, EveryItemRowHasItsOwnPosition)

@@ -139,7 +139,7 @@ TEST_F(WindowControlsTest, UnboundObjectsAffectNothing)
 
 TEST_F(WindowControlsTest, BindingGivesEditsAndListsTheGuiFontOnWhite)
 {
-    const QFont gui_font = QFontDatabase::systemFont(QFontDatabase::GeneralFont);
+    const QFont gui_font = at_template_resolution(QFontDatabase::systemFont(QFontDatabase::GeneralFont));
     QtEditBox edit;
     QtDropDownList list;
     ASSERT_TRUE(edit.bind_control(m_window.get(), id_line));
