@@ -774,7 +774,15 @@ int profile_get_string(const std::string& path, std::string_view section, std::s
 bool profile_write_string(const std::string& path, std::string_view section, std::string_view key,
                           std::string_view value)
 {
-    assert(names_writable(section, key));
+    const ProfileAssignment assignment{section, key, value};
+    return profile_write_strings(path, {&assignment, 1});
+}
+
+bool profile_write_strings(const std::string& path, std::span<const ProfileAssignment> assignments)
+{
+    if (assignments.empty()) return true;
+    for ([[maybe_unused]] const ProfileAssignment& assignment : assignments)
+        assert(names_writable(assignment.section, assignment.key));
     std::string target;
     if (path.empty() || !resolve_target(path, target)) return false;
 
@@ -789,9 +797,11 @@ bool profile_write_string(const std::string& path, std::string_view section, std
     if (!read_all(file.fd(), bytes)) return false; // what cannot be read cannot be merged
 
     const Decoded decoded = decode(bytes);
-    const Text updated =
-        assign(decoded.content, in_encoding_of(decoded, section), in_encoding_of(decoded, key),
-               in_encoding_of(decoded, value), char_length_of(decoded));
+    Text updated = decoded.content;
+    for (const ProfileAssignment& assignment : assignments)
+        updated = assign(updated, in_encoding_of(decoded, assignment.section),
+                         in_encoding_of(decoded, assignment.key), in_encoding_of(decoded, assignment.value),
+                         char_length_of(decoded));
     // A value the file holds already needs no rewrite: the synced replace costs two disk flushes, and
     // every press of the print button saves values that rarely change.
     if (updated == decoded.content && !file.created()) return true;
