@@ -94,6 +94,13 @@ void Lists::add_printers(const TextList& names)
 
 void Lists::rebuild_history_menu(const Text& entry)
 {
+    runtime::SettingChanges changes;
+    rebuild_history_menu(entry, changes);
+    store(std::move(changes));
+}
+
+void Lists::rebuild_history_menu(const Text& entry, runtime::SettingChanges& changes)
+{
     auto& menu = m_controls.history_menu;
     menu.destroy_popup_menu();
     menu.create_popup_menu();
@@ -115,7 +122,7 @@ void Lists::rebuild_history_menu(const Text& entry)
         menu.append_menu_item(part, history_command_base + i);
     }
     m_history_entries = std::move(parts);
-    if (!result.empty()) store(section_ls, key_history, result);
+    if (!result.empty()) changes.push_back({section_ls, key_history, single_line(result)});
 }
 
 void Lists::show_brand_menu()
@@ -151,7 +158,7 @@ void Lists::on_menu_command(int id)
             const int index = add_ticked_brand(name, p);
             if (index >= 0 && menu.get_menu_item_id(p - 1) == id) brand_box.set_selection(index);
         }
-        store(section_print, key_ticked_brands, ticked);
+        store({{section_print, key_ticked_brands, ticked}});
     } else if (id > history_command_floor) {
         // The entry as stored (the menu's item at that position carries its text); positions without
         // an item are ignored.
@@ -166,13 +173,13 @@ void Lists::on_menu_command(int id)
     }
 }
 
-void Lists::write_shops(int index)
+Text Lists::shops_text(int index) const
 {
     const auto& shop_box = m_controls.shop_box;
     Text shops = runtime::to_text(index);
     for (int i = 0; i < shop_box.item_count(); ++i)
         shops += Text(shop_separator) + shop_box.get_item_text(i);
-    store(section_print, key_shops, shops);
+    return shops;
 }
 
 void Lists::remove_shop()
@@ -189,7 +196,7 @@ void Lists::remove_shop()
     // -1 after deleting the only entry clears the selection and the field; 0 without a match puts the
     // first entry (if any) into the field.
     shop_box.set_selection(k);
-    write_shops(k);
+    store({{section_print, key_shops, shops_text(k)}});
 }
 
 void Lists::remember_printer()
@@ -210,14 +217,16 @@ void Lists::remember_shop_values()
 
     int k = shop_box.get_selection();
     if (!found && shop_box.add_item(typed) >= 0) k = shop_box.item_count() - 1;
-    write_shops(k);
-    store(section_print, key_clerk, m_controls.clerk_edit.get_control_text());
-    store(section_print, key_address, m_controls.address_edit.get_control_text());
+    store({{section_print, key_shops, shops_text(k)},
+           {section_print, key_clerk, m_controls.clerk_edit.get_control_text()},
+           {section_print, key_address, m_controls.address_edit.get_control_text()}});
 }
 
-void Lists::store(std::string_view section, std::string_view key, const Text& value)
+void Lists::store(runtime::SettingChanges changes)
 {
-    write_setting(m_settings_path, section, key, single_line(value));
+    for (runtime::SettingChange& change : changes)
+        change.value = single_line(change.value);
+    runtime::write_settings(m_settings_path, changes);
 }
 
 } // namespace vorsa::app

@@ -9,6 +9,7 @@
 // selection index of brand_box.
 
 #include "runtime/controls/controls.h"
+#include "runtime/settings/settings.h"
 #include "runtime/text/bytes.h"
 #include "runtime/text/text.h"
 
@@ -78,6 +79,9 @@ public:
     // it, keeps the first history_positions positions, writes the history back when it is not empty and
     // rebuilds history_menu from it. An empty entry only rebuilds (at start).
     void rebuild_history_menu(const Text& entry);
+    // The same, with the history's write added to `changes` instead, for a caller that saves it together
+    // with other values (the start, with the online brands).
+    void rebuild_history_menu(const Text& entry, runtime::SettingChanges& changes);
 
     // Open the menus at the mouse cursor; a chosen item arrives later through on_menu_command.
     void show_brand_menu();
@@ -96,7 +100,7 @@ public:
     void remember_printer();
 
     // Before printing: adds the typed shop name if no entry equals it, writes "dm" (its index when new,
-    // the selection otherwise), the clerk and the address.
+    // the selection otherwise), the clerk and the address, all three in one write of the file.
     void remember_shop_values();
 
     const TextList& brand_names() const { return m_brand_names; }
@@ -111,9 +115,11 @@ private:
     // Adds a ticked brand at the end of brand_box with its logo; the index in brand_box, or -1 when the
     // list refused it (then no logo is added either, so the two stay parallel).
     int add_ticked_brand(const Text& name, int position);
-    void write_shops(int index);
-    // Every value the lists write goes through here; a line break in it is stored as one blank.
-    void store(std::string_view section, std::string_view key, const Text& value);
+    // The "dm" text: `index`, then "," and each entry of shop_box.
+    Text shops_text(int index) const;
+    // Every value the lists write goes through here, the values of one action in one write of the file;
+    // a line break in a value is stored as one blank.
+    void store(runtime::SettingChanges changes);
 
     ListControls m_controls;
     std::string m_settings_path;

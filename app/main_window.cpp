@@ -224,7 +224,9 @@ void MainWindow::on_window_created(runtime::MainDialog& window)
     http.deadline = std::chrono::steady_clock::now() + m_options.online_time_limit;
     http.stop = &stop;
     online::OnlineBrands brands;
-    run_online_refresh(window, brands, http);
+    // What the start saves (the online brands, the history made tidy) goes into one write of the file.
+    runtime::SettingChanges start_changes;
+    run_online_refresh(window, brands, http, start_changes);
     QObject::disconnect(closing);
     if (stop.stopped()) {
         if (shown_waiting) QGuiApplication::restoreOverrideCursor();
@@ -240,7 +242,8 @@ void MainWindow::on_window_created(runtime::MainDialog& window)
         m_lists.load_remembered_values(m_options.printers ? m_options.printers
                                                           : PrinterNameSource([](TextList&) { return 0; }));
     }
-    m_lists.rebuild_history_menu({});
+    m_lists.rebuild_history_menu({}, start_changes);
+    runtime::write_settings(m_settings_path, start_changes);
     m_lists.build_brand_lists(std::move(brands.brand_names), std::move(brands.brand_logos), ticked);
 
     show_waiting.stop();
@@ -282,7 +285,7 @@ void MainWindow::show_title_picture(runtime::MainDialog& window)
 }
 
 void MainWindow::run_online_refresh(runtime::MainDialog& window, online::OnlineBrands& brands,
-                                    const online::HttpSettings& http)
+                                    const online::HttpSettings& http, runtime::SettingChanges& changes)
 {
     // A fetched notice page takes the preview's place until the first preview.
     auto show_notice = [this, &window](const runtime::Text& page) {
@@ -294,8 +297,8 @@ void MainWindow::run_online_refresh(runtime::MainDialog& window, online::OnlineB
     const std::unique_ptr<online::OnlineSources> sources =
         m_options.online_sources ? m_options.online_sources(show_notice, http)
                                  : std::make_unique<online::QtLocalSources>(show_notice, http);
-    brands =
-        online::online_refresh(*sources, m_settings_path, m_options.server_address, online::builtin_logos());
+    brands = online::online_refresh(*sources, m_settings_path, m_options.server_address,
+                                    online::builtin_logos(), changes);
 }
 
 void MainWindow::add_line()

@@ -146,7 +146,7 @@ private:
     void bind_controls(runtime::MainDialog& window);
     void show_title_picture(runtime::MainDialog& window);
     void run_online_refresh(runtime::MainDialog& window, online::OnlineBrands& brands,
-                            const online::HttpSettings& http);
+                            const online::HttpSettings& http, runtime::SettingChanges& changes);
 
     std::string m_settings_path;
     StartOptions m_options;

@@ -52,6 +52,16 @@ Text logo_url(const Text& server_address, const Text& brand_name)
 OnlineBrands online_refresh(OnlineSources& sources, const std::string& settings_path,
                             const Text& server_address, const std::vector<Bytes>& builtin_logos)
 {
+    SettingChanges changes;
+    OnlineBrands result = online_refresh(sources, settings_path, server_address, builtin_logos, changes);
+    write_settings(settings_path, changes);
+    return result;
+}
+
+OnlineBrands online_refresh(OnlineSources& sources, const std::string& settings_path,
+                            const Text& server_address, const std::vector<Bytes>& builtin_logos,
+                            SettingChanges& changes)
+{
     assert(builtin_logos.size() == builtin_brand_count);
     const bool online = !server_address.empty();
 
@@ -94,7 +104,7 @@ OnlineBrands online_refresh(OnlineSources& sources, const std::string& settings_
 
     // A start given up on the way leaves the settings file as it was.
     if (sources.abandoned()) return {};
-    if (page_came) write_setting(settings_path, section_pingpai, key_online_brands, online_brand_text);
+    if (page_came) changes.push_back({section_pingpai, key_online_brands, online_brand_text});
     return result;
 }
 

@@ -4,6 +4,7 @@
 // settings file for offline starts, and a logo is fetched for every added brand. The network, the
 // picture codec and the web view sit behind OnlineSources, so the refresh itself is plain logic.
 
+#include "runtime/settings/settings.h"
 #include "runtime/text/bytes.h"
 #include "runtime/text/text.h"
 
@@ -92,5 +93,10 @@ Text logo_url(const Text& server_address, const Text& brand_name);
 // abandoned) and reads it when it did not. An abandoned start returns an empty result.
 OnlineBrands online_refresh(OnlineSources& sources, const std::string& settings_path,
                             const Text& server_address, const std::vector<Bytes>& builtin_logos);
+// The same, with the write of "onlinepingpai" added to `changes` instead, for a start that saves it
+// together with the other values it writes.
+OnlineBrands online_refresh(OnlineSources& sources, const std::string& settings_path,
+                            const Text& server_address, const std::vector<Bytes>& builtin_logos,
+                            runtime::SettingChanges& changes);
 
 } // namespace vorsa::online

@@ -65,8 +65,8 @@ bool write_bmp(const QString& gif_path)
     QFile in(gif_path);
     if (!in.open(QIODevice::ReadOnly)) return false;
     const QByteArray gif = in.readAll();
-    const runtime::Bytes bmp = online::convert_picture(runtime::Bytes(gif.begin(), gif.end()),
-                                                       static_cast<int>(online::PictureFormat::bmp));
+    const runtime::Bytes bmp =
+        online::convert_picture(runtime::Bytes(gif.begin(), gif.end()), online::PictureFormat::bmp);
     QString path = gif_path;
     path.replace(QStringLiteral(".gif"), QStringLiteral(".bmp"));
     QFile out(path);

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, and runs every check of CI:
-#   - the suite in a normal build (RelWithDebInfo), with the 2000-round soak session;
+#   - every target in a normal build (RelWithDebInfo): program, tests, benchmarks and the tools run by
+#     hand; there the suite runs with the 2000-round soak session;
 #   - the suite again under AddressSanitizer and UndefinedBehaviorSanitizer (Debug), without the soak;
 #   - each fuzz target for a short time (the long run is scripts/fuzz.sh 600, see docs/reliability.md).
 # The normal suite runs in the background while the sanitizer build compiles, so both cores stay busy.
@@ -42,8 +43,11 @@ run_suite() {
 }
 
 echo "== build"
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVORSA_WERROR=ON "${cmake_args[@]}"
-cmake --build build -j "$jobs"
+# Every target is built once, here: the benchmarks and the tools run by hand as well, so none of them
+# stops compiling unnoticed.
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVORSA_WERROR=ON -DVORSA_BUILD_BENCH=ON \
+    "${cmake_args[@]}"
+cmake --build build -j "$jobs" --target all vorsa_tools
 
 echo "== test (normal build, in the background: its output follows at the end)"
 normal_log=build/test-suite.log

@@ -1,7 +1,9 @@
 #include "runtime/print/printer.h"
 
+#include "runtime/text/chars.h"
 #include "runtime/text/gbk.h"
 #include "runtime/text/numbers.h"
+#include "runtime/text/unicode.h"
 
 #include <QBuffer>
 #include <QByteArray>
@@ -18,6 +20,7 @@
 #include <cups/cups.h>
 #include <dlfcn.h>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <system_error>
 #include <thread>
@@ -331,27 +334,6 @@ int hex_value(char c)
     return -1;
 }
 
-std::string utf8_of(char32_t c)
-{
-    std::string out;
-    if (c < 0x80) {
-        out += static_cast<char>(c);
-    } else if (c < 0x800) {
-        out += static_cast<char>(0xC0 | (c >> 6));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-        out += static_cast<char>(0xE0 | (c >> 12));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (c >> 18));
-        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-    return out;
-}
-
 // The code point the escape at `text[at]` stands for and its length; nothing when it is not one.
 std::optional<std::pair<char32_t, std::size_t>> escape_at(const Text& text, std::size_t at)
 {
@@ -364,7 +346,8 @@ std::optional<std::pair<char32_t, std::size_t>> escape_at(const Text& text, std:
         if (digit < 0) return std::nullopt;
         value = value * 16 + static_cast<char32_t>(digit);
     }
-    if (value == 0 || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF)) return std::nullopt;
+    if (value == 0 || value > 0x10FFFF || is_high_surrogate(value) || is_low_surrogate(value))
+        return std::nullopt;
     return std::pair{value, digits + 2};
 }
 
@@ -386,21 +369,16 @@ Text printer_text_from_spooler_name(std::string_view utf8)
     if (plain.find('?') == Text::npos) return plain;
     Text text;
     for (std::size_t at = 0; at < utf8.size();) {
-        const unsigned char lead = static_cast<unsigned char>(utf8[at]);
-        const std::size_t length = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
-        const std::string_view character = utf8.substr(at, length);
-        at += length;
-        const Text converted = gbk_from_utf8(character);
-        if (converted != "?" || character == "?") {
+        // A byte that starts no character stays the "?" GBK makes of it: no name maps back to it.
+        const std::optional<Utf8Char> character = utf8_char_at(utf8, at);
+        const std::string_view bytes = utf8.substr(at, character ? character->length : 1);
+        at += bytes.size();
+        const Text converted = gbk_from_utf8(bytes);
+        if (!character || converted != "?" || bytes == "?") {
             text += converted;
             continue;
         }
-        char32_t value = lead < 0x80   ? lead
-                         : lead < 0xE0 ? lead & 0x1F
-                         : lead < 0xF0 ? lead & 0x0F
-                                       : lead & 0x07;
-        for (std::size_t i = 1; i < character.size(); ++i)
-            value = (value << 6) | (static_cast<unsigned char>(character[i]) & 0x3F);
+        const char32_t value = character->code;
         text += value < 0x10000 ? std::string{escape, 'u'} + hex(value, 4)
                                 : std::string{escape, 'U'} + hex(value, 8);
     }
@@ -412,8 +390,7 @@ std::string spooler_name_from_printer_text(const Text& text)
     std::string utf8;
     std::size_t plain_from = 0;
     for (std::size_t at = 0; at < text.size();) {
-        const unsigned char byte = static_cast<unsigned char>(text[at]);
-        if (byte >= 0x81 && byte <= 0xFE) { // a pair: its trail byte may be "\" (0x5C)
+        if (gbk_char_length(text, at) == 2) { // a pair: its trail byte may be "\" (0x5C)
             at += 2;
             continue;
         }
@@ -423,7 +400,7 @@ std::string spooler_name_from_printer_text(const Text& text)
             continue;
         }
         utf8 += utf8_from_gbk(std::string_view(text).substr(plain_from, at - plain_from));
-        utf8 += utf8_of(escaped->first);
+        append_utf8(utf8, escaped->first);
         at += escaped->second;
         plain_from = at;
     }

@@ -3,12 +3,12 @@
 #include "runtime/settings/trusted_links.h"
 #include "runtime/text/chars.h"
 #include "runtime/text/gbk.h"
+#include "runtime/text/unicode.h"
 
 #include <algorithm>
 #include <cassert>
 #include <cerrno>
 #include <chrono>
-#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <dirent.h>
@@ -233,89 +233,6 @@ struct Decoded
     std::string content;  // GBK, or UTF-8 for a Unicode file
     std::string odd_byte; // a UTF-16 file's last byte when its length is odd, kept as it was
 };
-
-void append_utf8(std::string& out, std::uint32_t code)
-{
-    if (code < 0x80) {
-        out.push_back(static_cast<char>(code));
-    } else if (code < 0x800) {
-        out.push_back(static_cast<char>(0xC0 | (code >> 6)));
-        out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
-    } else if (code < 0x10000) {
-        out.push_back(static_cast<char>(0xE0 | (code >> 12)));
-        out.push_back(static_cast<char>(0x80 | ((code >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
-    } else {
-        out.push_back(static_cast<char>(0xF0 | (code >> 18)));
-        out.push_back(static_cast<char>(0x80 | ((code >> 12) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | ((code >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
-    }
-}
-
-// UTF-16LE to UTF-8. A surrogate without its partner is written as the three bytes UTF-8 would give
-// its value, so that every file, however damaged, converts back to exactly its own bytes.
-std::string utf8_from_utf16le(std::string_view bytes)
-{
-    std::string out;
-    out.reserve(bytes.size() * 3 / 2);
-    const auto unit_at = [&](std::size_t i) {
-        return static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[i]) |
-                                          static_cast<unsigned char>(bytes[i + 1]) << 8);
-    };
-    for (std::size_t i = 0; i + 1 < bytes.size(); i += 2) {
-        std::uint32_t code = unit_at(i);
-        if (code >= 0xD800 && code <= 0xDBFF && i + 3 < bytes.size()) {
-            const std::uint32_t low = unit_at(i + 2);
-            if (low >= 0xDC00 && low <= 0xDFFF) {
-                code = 0x10000 + ((code - 0xD800) << 10) + (low - 0xDC00);
-                i += 2;
-            }
-        }
-        append_utf8(out, code);
-    }
-    return out;
-}
-
-// UTF-8 (as utf8_from_utf16le and the GBK converter write it) back to UTF-16LE; a byte that starts no
-// sequence becomes U+FFFD.
-std::string utf16le_from_utf8(std::string_view text)
-{
-    std::string out;
-    out.reserve(text.size() * 2);
-    const auto put = [&](std::uint32_t unit) {
-        out.push_back(static_cast<char>(unit & 0xFF));
-        out.push_back(static_cast<char>(unit >> 8));
-    };
-    for (std::size_t i = 0; i < text.size();) {
-        const auto lead = static_cast<unsigned char>(text[i]);
-        std::size_t length = lead < 0x80 ? 1 : lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 0;
-        std::uint32_t code = length == 1   ? lead
-                             : length == 2 ? lead & 0x1F
-                             : length == 3 ? lead & 0x0F
-                                           : lead & 0x07;
-        for (std::size_t k = 1; k < length; ++k) {
-            if (i + k >= text.size() || (static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80) {
-                length = 0;
-                break;
-            }
-            code = code << 6 | (static_cast<unsigned char>(text[i + k]) & 0x3F);
-        }
-        if (length == 0 || code > 0x10FFFF) {
-            put(0xFFFD);
-            ++i;
-            continue;
-        }
-        if (code >= 0x10000) {
-            put(0xD800 + ((code - 0x10000) >> 10));
-            put(0xDC00 + ((code - 0x10000) & 0x3FF));
-        } else {
-            put(code);
-        }
-        i += length;
-    }
-    return out;
-}
 
 Decoded decode(std::string bytes)
 {
@@ -816,7 +733,15 @@ int profile_get_string(const std::string& path, std::string_view section, std::s
 bool profile_write_string(const std::string& path, std::string_view section, std::string_view key,
                           std::string_view value)
 {
-    assert(names_writable(section, key));
+    const ProfileAssignment assignment{section, key, value};
+    return profile_write_strings(path, {&assignment, 1});
+}
+
+bool profile_write_strings(const std::string& path, std::span<const ProfileAssignment> assignments)
+{
+    if (assignments.empty()) return true;
+    for ([[maybe_unused]] const ProfileAssignment& assignment : assignments)
+        assert(names_writable(assignment.section, assignment.key));
     // The file a link names is written, so the link stays a link; but a link that another user planted
     // in a shared folder is not followed, and nothing is written.
     const std::optional<std::string> resolved = resolve_trusted_path(path);
@@ -834,9 +759,11 @@ bool profile_write_string(const std::string& path, std::string_view section, std
     if (!read_all(file.fd(), bytes)) return false; // what cannot be read cannot be merged
 
     const Decoded decoded = decode(bytes);
-    const Text updated =
-        assign(decoded.content, in_encoding_of(decoded, section), in_encoding_of(decoded, key),
-               in_encoding_of(decoded, value), char_length_of(decoded));
+    Text updated = decoded.content;
+    for (const ProfileAssignment& assignment : assignments)
+        updated = assign(updated, in_encoding_of(decoded, assignment.section),
+                         in_encoding_of(decoded, assignment.key), in_encoding_of(decoded, assignment.value),
+                         char_length_of(decoded));
     // A value the file holds already needs no rewrite: the synced replace costs two disk flushes, and
     // every press of the print button saves values that rarely change.
     if (updated == decoded.content && !file.created()) return true;

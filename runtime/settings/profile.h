@@ -8,6 +8,7 @@
 #include "runtime/text/text.h"
 
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -60,5 +61,18 @@ int profile_get_string(const std::string& path, std::string_view section, std::s
 // one that another user planted in a sticky, world-writable folder: nothing is written through it (false).
 bool profile_write_string(const std::string& path, std::string_view section, std::string_view key,
                           std::string_view value);
+
+// A key and the value a write gives it.
+struct ProfileAssignment
+{
+    std::string_view section;
+    std::string_view key;
+    std::string_view value;
+};
+
+// profile_write_string for several keys in one locked read-change-write: the file ends byte for byte as
+// writing them one after another, in this order, would leave it, but is written (and synced) once, or
+// not at all when it holds every value already. No assignments: nothing is touched, no file is made.
+bool profile_write_strings(const std::string& path, std::span<const ProfileAssignment> assignments);
 
 } // namespace vorsa::runtime

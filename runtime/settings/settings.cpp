@@ -4,6 +4,7 @@
 
 #include <optional>
 #include <utility>
+#include <vector>
 
 namespace vorsa::runtime {
 
@@ -34,6 +35,15 @@ bool write_setting(const std::string& path, std::string_view section, std::strin
                    std::string_view value)
 {
     return profile_write_string(path, section, key, value);
+}
+
+bool write_settings(const std::string& path, const SettingChanges& changes)
+{
+    std::vector<ProfileAssignment> assignments;
+    assignments.reserve(changes.size());
+    for (const SettingChange& change : changes)
+        assignments.push_back({change.section, change.key, change.value});
+    return profile_write_strings(path, assignments);
 }
 
 } // namespace vorsa::runtime

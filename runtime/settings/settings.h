@@ -6,6 +6,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace vorsa::runtime {
 
@@ -23,5 +24,20 @@ Text single_line(std::string_view text);
 // could not be written (callers ignore it, as the stored value is simply lost).
 bool write_setting(const std::string& path, std::string_view section, std::string_view key,
                    std::string_view value);
+
+// A key and the value a write gives it.
+struct SettingChange
+{
+    std::string_view section;
+    std::string_view key;
+    Text value;
+};
+using SettingChanges = std::vector<SettingChange>;
+
+// The values one action of the user saves, written together: the file ends as write_setting for each
+// in turn would leave it, byte for byte, but is read, changed and written once under one lock (each
+// write syncs file and folder, which a slow disk makes the user wait for). A file holding every value
+// already, or no changes, is left untouched. False when the file could not be written.
+bool write_settings(const std::string& path, const SettingChanges& changes);
 
 } // namespace vorsa::runtime

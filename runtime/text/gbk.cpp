@@ -1,9 +1,10 @@
 #include "runtime/text/gbk.h"
 
+#include "runtime/text/unicode.h"
+
 #include <bit>
 #include <cassert>
 #include <cerrno>
-#include <cstdint>
 #include <iconv.h>
 
 namespace vorsa::runtime {
@@ -89,45 +90,6 @@ Converter& gbk_to_utf16()
     return c;
 }
 
-// Length of the well-formed UTF-8 sequence at the start of `s`, or 0 when it is not one (overlong forms,
-// surrogates and values above U+10FFFF are not well-formed).
-std::size_t utf8_sequence_length(const unsigned char* s, std::size_t left)
-{
-    const unsigned char b = s[0];
-    std::size_t length;
-    std::uint32_t value;
-    if (b < 0x80) return 1;
-    if (b >= 0xC2 && b <= 0xDF) {
-        length = 2;
-        value = b & 0x1F;
-    } else if (b >= 0xE0 && b <= 0xEF) {
-        length = 3;
-        value = b & 0x0F;
-    } else if (b >= 0xF0 && b <= 0xF4) {
-        length = 4;
-        value = b & 0x07;
-    } else {
-        return 0;
-    }
-    if (left < length) return 0;
-    for (std::size_t i = 1; i < length; ++i) {
-        if ((s[i] & 0xC0) != 0x80) return 0;
-        value = (value << 6) | (s[i] & 0x3F);
-    }
-    if (length == 3 && (value < 0x800 || (value >= 0xD800 && value <= 0xDFFF))) return 0;
-    if (length == 4 && (value < 0x10000 || value > 0x10FFFF)) return 0;
-    return length;
-}
-
-bool is_high_surrogate(char16_t unit)
-{
-    return unit >= 0xD800 && unit <= 0xDBFF;
-}
-bool is_low_surrogate(char16_t unit)
-{
-    return unit >= 0xDC00 && unit <= 0xDFFF;
-}
-
 // Decodes GBK into `out` in the encoding of `c`; `replacement` is U+FFFD in that encoding.
 void decode_gbk(Converter& c, std::string_view gbk, std::string_view replacement, std::string& out)
 {
@@ -157,8 +119,8 @@ Text gbk_from_utf8(std::string_view utf8)
     while (left > 0) {
         if (c.convert(in, left, out) == Converter::Stop::done) break;
         // Either a character GBK cannot hold (skipped whole) or a malformed byte (skipped alone).
-        const std::size_t length = utf8_sequence_length(reinterpret_cast<const unsigned char*>(in), left);
-        const std::size_t skip = length == 0 ? 1 : length;
+        const auto character = utf8_char_at(utf8, utf8.size() - left);
+        const std::size_t skip = character ? character->length : 1;
         out.push_back('?');
         in += skip;
         left -= skip;

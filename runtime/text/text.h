@@ -1,7 +1,7 @@
 #pragma once
 // Text commands. A text is a byte string in the GBK code page (Windows code page 936): lengths and
 // positions count bytes, positions are 1-based, and a byte of 0x81 to 0xFE followed by one of 0x40 or
-// above is one double-byte character (runtime/chars.h) that searching and splitting never cut; 0x80 is
+// above is one double-byte character (runtime/text/chars.h) that searching and splitting never cut; 0x80 is
 // the single-byte euro sign. The empty text and a missing text are the same.
 // Every command returns a new value and leaves its arguments alone.
 

@@ -1,4 +1,4 @@
-// Loading the notice view's module: see runtime/qt/notice_view_module.h.
+// Loading the notice view's module: see runtime/web/notice_view_module.h.
 
 #include "runtime/web/notice_view_module.h"
 

@@ -1,4 +1,4 @@
-// The module's entry point (built into vorsa_notice_view only): see runtime/qt/notice_view_module.h.
+// The module's entry point (built into vorsa_notice_view only): see runtime/web/notice_view_module.h.
 
 #include "runtime/web/notice_view_module.h"
 

@@ -2,7 +2,7 @@
 // The web view: an embedded HTML view that shows the vendor's notice page in the window until the
 // first preview replaces it. It may not read local files, open windows or run plugins. Kept in a
 // library of its own (vorsa::runtime_web) and compiled into the notice view's module
-// (runtime/qt/notice_view_module.h), so that the program itself never links the web engine.
+// (runtime/web/notice_view_module.h), so that the program itself never links the web engine.
 
 #include "runtime/controls/controls.h"
 #include "runtime/text/text.h"

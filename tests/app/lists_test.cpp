@@ -3,13 +3,17 @@
 #include "runtime/settings/settings.h"
 #include "runtime/settings/settings_keys.h"
 #include "runtime/text/gbk.h"
+#include "tests/runtime/settings/file_bytes.h"
+#include "tests/runtime/settings/file_writes.h"
 
 #include <algorithm>
 #include <filesystem>
+#include <functional>
 #include <gtest/gtest.h>
 #include <memory>
 #include <string>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 
 namespace vorsa::app {
@@ -621,6 +625,71 @@ TEST_F(ListsTest, ChoosingAPrinterRemembersIt)
     restart();
     lists().load_remembered_values(printers_of({"lobby", "counter"}));
     EXPECT_EQ(printer_box.get_selection(), 1);
+}
+
+// Each action of the user writes the settings file once, however many values it saves, and leaves the
+// bytes that writing those values one after another leaves: the start's tidied history, a tick, an added
+// line, "X", a chosen printer and, with three values, "开始打印".
+TEST_F(ListsTest, EachActionWritesTheFileOnceWithTheBytesOfSingleWrites)
+{
+    using Key = std::pair<std::string_view, std::string_view>;
+    struct Row
+    {
+        const char* what;
+        std::function<void()> action;
+        std::vector<Key> saved;
+    };
+    const std::vector<Row> rows = {
+        {"start with a history to tidy",
+         [&] { lists().rebuild_history_menu(""); },
+         {{section_ls, key_history}}},
+        {"brand ticked", [&] { lists().on_menu_command(brand_id(2)); }, {{section_print, key_ticked_brands}}},
+        {"line added",
+         [&] { lists().rebuild_history_menu("短袖|L|89.00"_gbk); },
+         {{section_ls, key_history}}},
+        {"shop removed",
+         [&] {
+             shop_box.set_control_text("东方商场"_gbk);
+             lists().remove_shop();
+         },
+         {{section_print, key_shops}}},
+        {"printer chosen", [&] { printer_box.choose(0); }, {{section_dayinji, key_printer}}},
+        {"print pressed",
+         [&] {
+             shop_box.set_control_text("西单商场"_gbk);
+             clerk_edit.set_control_text("李四"_gbk);
+             address_edit.set_control_text("西单北大街120号"_gbk);
+             lists().remember_shop_values();
+         },
+         {{section_print, key_shops}, {section_print, key_clerk}, {section_print, key_address}}},
+    };
+    const Text earlier_version = "; 打印设置\r\n"
+                                 "[print]\r\n"
+                                 "pplist=耐克|\r\n"
+                                 "dm=0,东方商场,新世界百货\r\n"
+                                 "yyy=王小明\r\n"
+                                 "xsd=建国路87号\r\n"
+                                 "[dayinji]\r\n"
+                                 "dyjm=counter\r\n"
+                                 "[ls]\r\n"
+                                 "ls=|*||*|跑鞋|42|399.00\r\n"_gbk;
+    const std::string one_by_one = path + ".one_by_one";
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        restart();
+        test_files::write_bytes(path, earlier_version);
+        start_brands(builtin_names(), setting(section_print, key_ticked_brands));
+        lists().load_remembered_values(printers_of({"lobby", "counter"}));
+        printer_box.on_selection_changed([this] { lists().remember_printer(); });
+
+        test_files::FileWrites writes(path);
+        row.action();
+        EXPECT_EQ(writes.count(), 1);
+        test_files::write_bytes(one_by_one, earlier_version);
+        for (const auto& [section, key] : row.saved)
+            runtime::write_setting(one_by_one, section, key, setting(section, key));
+        EXPECT_EQ(test_files::read_bytes(path), test_files::read_bytes(one_by_one));
+    }
 }
 
 TEST_F(ListsTest, MenusOpenAtTheCursor)

@@ -19,6 +19,7 @@
 #include "tests/online/local_http_server.h"
 #include "tests/runtime/qt/qt_test_app.h"
 #include "tests/runtime/settings/file_bytes.h"
+#include "tests/runtime/settings/file_writes.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -456,6 +457,34 @@ TEST_F(MainWindowTest, OnlineStartShowsTheWindowDisabledWhileItWaits)
     EXPECT_EQ(controls().brand_menu.menu_item_count(), 6);
 }
 
+// What a start saves, the brands of the notice page and the remembered history made tidy, goes into one
+// write of the settings file, with the bytes that writing them one after another leaves.
+TEST_F(MainWindowTest, OnlineStartSavesItsValuesInOneWrite)
+{
+    online::testing::LocalHttpServer server;
+    online::testing::Reply page;
+    page.body = "<!--云途-->notice"_gbk;
+    server.set_reply(std::string(online::notice_page_path), page);
+    const std::string settings = current_settings_path();
+    runtime::write_setting(settings, section_pingpai, key_online_brands, ",李宁"_gbk);
+    runtime::write_setting(settings, section_ls, key_history, "|*||*|跑鞋|42|399.00"_gbk);
+    const std::string before = test_files::read_bytes(settings);
+
+    StartOptions options = test_options();
+    options.server_address = server.address();
+    test_files::FileWrites writes(settings);
+    open(std::move(options));
+    EXPECT_EQ(writes.count(), 1);
+    EXPECT_EQ(runtime::read_setting(settings, section_pingpai, key_online_brands), ",云途"_gbk);
+    EXPECT_EQ(runtime::read_setting(settings, section_ls, key_history), "|*|跑鞋|42|399.00"_gbk);
+
+    const std::string one_by_one = settings + ".one_by_one";
+    test_files::write_bytes(one_by_one, before);
+    runtime::write_setting(one_by_one, section_pingpai, key_online_brands, ",云途"_gbk);
+    runtime::write_setting(one_by_one, section_ls, key_history, "|*|跑鞋|42|399.00"_gbk);
+    EXPECT_EQ(test_files::read_bytes(settings), test_files::read_bytes(one_by_one));
+}
+
 // An online start against a vendor server that does not give a complete answer in time, or that the
 // user gives up on with the close box. Only a complete 2xx page is a notice page; anything else is the
 // offline start (remembered brands, title picture, nothing written). Page and logos together end at the
@@ -874,8 +903,13 @@ TEST_F(MainWindowTest, PrintButtonPrintsTheLastPreviewOnTheRememberedPrinter)
     options.printer = &printer;
     open(options);
     printer.page = &m_program->board();
+    controls().shop_box.set_control_text("西单商场"_gbk);
     controls().clerk_edit.set_control_text("李四"_gbk);
+    controls().address_edit.set_control_text("西单北大街120号"_gbk);
+    test_files::FileWrites writes(current_settings_path());
     click(controls().print_button);
+    // Shop list, clerk and address in one write.
+    EXPECT_EQ(writes.count(), 1);
     ASSERT_EQ(printer.asked.size(), 1u);
     EXPECT_EQ(printer.asked[0], std::optional<Text>("PDF"));
     // The shop values are saved before the printer is asked.
