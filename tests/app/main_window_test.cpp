@@ -17,6 +17,7 @@
 #include "runtime/widgets/qt_interaction.h"
 #include "tests/app/refusing_printer.h"
 #include "tests/online/local_http_server.h"
+#include "tests/runtime/qt/desktop_palette.h"
 #include "tests/runtime/qt/qt_test_app.h"
 #include "tests/runtime/settings/file_bytes.h"
 
@@ -31,10 +32,13 @@
 #include <QLabel>
 #include <QMenu>
 #include <QMessageBox>
+#include <QPlainTextEdit>
 #include <QScreen>
+#include <QStyle>
 #include <QTest>
 #include <QTimer>
 #include <QToolButton>
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <cstdlib>
@@ -42,6 +46,7 @@
 #include <filesystem>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <map>
 #include <optional>
 #include <string>
 #include <sys/stat.h>
@@ -309,6 +314,145 @@ TEST_F(MainWindowTest, EachControlDrawsInsideItsTemplateRectangle)
         }
         EXPECT_TRUE(gaps.empty()) << "left line missing from y " << gaps.front() << " to " << gaps.back();
         EXPECT_LE(drawn.top() - expected.top(), title_height / 2);
+    }
+}
+
+// Every control's text reads on its ground (4.5:1) under a light and a dark desktop theme, as the window
+// renders it: the text's pixels are those that change when the control shows its text or none, and each
+// is compared with the same pixel without the text. The edit boxes and lists stay white under either
+// theme, with text that reads on white also while the window is disabled (during an online start); the
+// receipt in the preview is black on white paper.
+TEST_F(MainWindowTest, EveryControlsTextReadsOnItsGroundInLightAndDarkThemes)
+{
+    using namespace runtime::testing;
+    enum class Ground
+    {
+        theme, // the theme's colours; their contrast while disabled is the theme's business
+        white, // the white ground of edit boxes and lists
+        paper, // the receipt's white sheet
+    };
+    struct Sample
+    {
+        std::string name;
+        QWidget* widget;
+        Ground ground;
+        double needed;
+        std::function<void(bool shown)> show;
+    };
+    const QString sample_text = QStringLiteral("跑鞋42");
+    // How each kind of control shows a text or none.
+    const auto sample_of = [&](QWidget* item) -> Sample {
+        Sample sample{item->objectName().toStdString(), item, Ground::theme, 4.5, {}};
+        if (auto* label = qobject_cast<QLabel*>(item)) {
+            sample.show = [label, text = label->text()](bool shown) {
+                label->setText(shown ? text : QString());
+            };
+        } else if (auto* group = qobject_cast<QGroupBox*>(item)) {
+            sample.show = [group, text = group->title()](bool shown) {
+                group->setTitle(shown ? text : QString());
+            };
+        } else if (auto* button = qobject_cast<QAbstractButton*>(item)) {
+            sample.show = [button, text = button->text()](bool shown) {
+                button->setText(shown ? text : QString());
+            };
+        } else if (auto* line = qobject_cast<QLineEdit*>(item)) {
+            sample.ground = Ground::white;
+            sample.show = [line, &sample_text](bool shown) {
+                line->setText(shown ? sample_text : QString());
+            };
+        } else if (auto* lines = qobject_cast<QPlainTextEdit*>(item)) {
+            sample.ground = Ground::white;
+            sample.show = [lines, &sample_text](bool shown) {
+                lines->setPlainText(shown ? sample_text : QString());
+            };
+        } else if (auto* box = qobject_cast<QComboBox*>(item)) {
+            sample.ground = Ground::white;
+            if (box->count() == 0) box->addItem(sample_text);
+            sample.show = [box, &sample_text](bool shown) {
+                if (box->isEditable())
+                    box->setEditText(shown ? sample_text : QString());
+                else
+                    box->setCurrentIndex(shown ? 0 : -1);
+            };
+        } else if (auto* arrows = qobject_cast<runtime::UpDownControl*>(item)) {
+            sample.needed = 3.0;
+            sample.show = [arrows](bool shown) {
+                arrows->up_arrow()->setArrowType(shown ? Qt::UpArrow : Qt::NoArrow);
+                arrows->down_arrow()->setArrowType(shown ? Qt::DownArrow : Qt::NoArrow);
+            };
+        }
+        return sample;
+    };
+
+    const struct
+    {
+        const char* name;
+        QPalette palette;
+    } themes[] = {{"light theme", QApplication::style()->standardPalette()},
+                  {"dark theme", dark_desktop_palette()}};
+    for (const auto& theme : themes) {
+        SCOPED_TRACE(theme.name);
+        const DesktopPalette desktop(theme.palette);
+        m_window.reset();
+        m_program.reset();
+        open();
+        std::vector<Sample> samples;
+        for (QObject* child : m_window->children())
+            if (auto* item = qobject_cast<QWidget*>(child);
+                item && item->property(runtime::control_id_property).isValid())
+                samples.push_back(sample_of(item));
+        ASSERT_EQ(samples.size(), template_controls.size());
+        // The preview: the receipt without lines, then with one.
+        samples.push_back({"preview", &m_program->preview_board(), Ground::paper, 4.5, [this](bool shown) {
+                               if (shown)
+                                   add({"跑鞋", "42", "199", "1"});
+                               else
+                                   click(controls().clear_button);
+                           }});
+
+        for (const bool enabled : {true, false}) {
+            SCOPED_TRACE(enabled ? "enabled" : "disabled");
+            m_window->setEnabled(enabled);
+            for (const Sample& sample : samples) {
+                if (!enabled && sample.ground != Ground::white) continue;
+                SCOPED_TRACE(sample.name);
+                ASSERT_TRUE(sample.show);
+                const auto picture = [&] {
+                    // No blinking text cursor may change the picture between the two grabs.
+                    if (QWidget* focused = m_window->focusWidget()) focused->clearFocus();
+                    QCoreApplication::processEvents();
+                    return m_window->grab(sample.widget->geometry())
+                        .toImage()
+                        .convertToFormat(QImage::Format_RGB32);
+                };
+                sample.show(false);
+                const QImage without = picture();
+                sample.show(true);
+                const QImage with = picture();
+                double contrast = 0;
+                std::map<QRgb, int> grounds;
+                for (int y = 0; y < with.height(); ++y)
+                    for (int x = 0; x < with.width(); ++x)
+                        if (with.pixel(x, y) != without.pixel(x, y)) {
+                            contrast =
+                                std::max(contrast, contrast_ratio(with.pixel(x, y), without.pixel(x, y)));
+                            ++grounds[without.pixel(x, y)];
+                        }
+                ASSERT_FALSE(grounds.empty()) << "the text draws nothing";
+                EXPECT_GE(contrast, sample.needed);
+                const QRgb ground =
+                    std::max_element(grounds.begin(), grounds.end(), [](const auto& a, const auto& b) {
+                        return a.second < b.second;
+                    })->first;
+                if (sample.ground == Ground::white) {
+                    EXPECT_GE(relative_luminance(ground), 0.8) << std::hex << ground;
+                }
+                if (sample.ground == Ground::paper) {
+                    EXPECT_EQ(ground, qRgb(255, 255, 255)) << std::hex << ground;
+                }
+            }
+        }
+        m_window->setEnabled(true);
     }
 }
 

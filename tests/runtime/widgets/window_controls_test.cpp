@@ -10,6 +10,7 @@
 #include "runtime/widgets/qt_interaction.h"
 #include "runtime/widgets/widgets_platform.h"
 #include "runtime/widgets/window_controls.h"
+#include "tests/runtime/qt/desktop_palette.h"
 #include "tests/runtime/qt/qt_test_app.h"
 
 #include <QAction>
@@ -19,6 +20,7 @@
 #include <QLabel>
 #include <QMenu>
 #include <QPushButton>
+#include <QStyle>
 #include <QTest>
 #include <QTimer>
 #include <QToolButton>
@@ -136,21 +138,69 @@ TEST_F(WindowControlsTest, UnboundObjectsAffectNothing)
     EXPECT_FALSE(list.set_selection(0));
 }
 
+// Binding gives edit boxes and lists the GUI font on white under any desktop theme, and every text
+// they draw reads on its ground (4.5:1) in every state: black, grey where disabled, and on the theme's
+// selection colour the theme's selected text or, where that does not read (the light theme's white on
+// light blue), black or white. A fixed list's closed face is white too.
 TEST_F(WindowControlsTest, BindingGivesEditsAndListsTheGuiFontOnWhite)
 {
+    using testing::contrast_ratio;
     const QFont gui_font = QFontDatabase::systemFont(QFontDatabase::GeneralFont);
-    QtEditBox edit;
-    QtDropDownList list;
-    ASSERT_TRUE(edit.bind_control(m_window.get(), id_line));
-    ASSERT_TRUE(list.bind_control(m_window.get(), id_fixed_list));
-    for (QWidget* widget : {edit.widget(), list.widget()}) {
-        EXPECT_EQ(widget->font(), gui_font);
-        EXPECT_EQ(widget->palette().color(QPalette::Base), QColor(Qt::white));
+    const struct
+    {
+        const char* name;
+        QPalette palette;
+    } themes[] = {{"light theme", QApplication::style()->standardPalette()},
+                  {"dark theme", testing::dark_desktop_palette()}};
+    const struct
+    {
+        QPalette::ColorRole text;
+        QPalette::ColorRole ground;
+        bool fixed_list_only;
+    } pairs[] = {
+        {QPalette::Text, QPalette::Base, false},
+        {QPalette::PlaceholderText, QPalette::Base, false},
+        {QPalette::WindowText, QPalette::Window, false},
+        {QPalette::HighlightedText, QPalette::Highlight, false},
+        {QPalette::ButtonText, QPalette::Button, true},
+    };
+    for (const auto& theme : themes) {
+        SCOPED_TRACE(theme.name);
+        const testing::DesktopPalette desktop(theme.palette);
+        const std::unique_ptr<MainDialog> window = create_main_dialog(test_form, {});
+        QtEditBox line;
+        QtEditBox lines;
+        QtDropDownList fixed;
+        QtDropDownList editable;
+        ASSERT_TRUE(line.bind_control(window.get(), id_line));
+        ASSERT_TRUE(lines.bind_control(window.get(), id_lines));
+        ASSERT_TRUE(fixed.bind_control(window.get(), id_fixed_list));
+        ASSERT_TRUE(editable.bind_control(window.get(), id_editable_list));
+        for (QWidget* widget : {line.widget(), lines.widget(), fixed.widget(), editable.widget()}) {
+            SCOPED_TRACE(widget->metaObject()->className());
+            const QPalette palette = widget->palette();
+            EXPECT_EQ(widget->font(), gui_font);
+            for (const QPalette::ColorGroup group :
+                 {QPalette::Active, QPalette::Inactive, QPalette::Disabled}) {
+                SCOPED_TRACE(group);
+                EXPECT_EQ(palette.color(group, QPalette::Base), QColor(Qt::white));
+                EXPECT_EQ(palette.color(group, QPalette::Highlight),
+                          theme.palette.color(group, QPalette::Highlight));
+                for (const auto& pair : pairs) {
+                    if (pair.fixed_list_only && widget != fixed.widget()) continue;
+                    SCOPED_TRACE(pair.text);
+                    EXPECT_GE(contrast_ratio(palette.color(group, pair.text).rgb(),
+                                             palette.color(group, pair.ground).rgb()),
+                              4.5);
+                }
+            }
+        }
+        EXPECT_EQ(fixed.widget()->palette().color(QPalette::Button), QColor(Qt::white));
+        // Unbound labels keep the window's font and ground.
+        QWidget* label = window->dialog_item(id_label);
+        EXPECT_EQ(label->font(), window->font());
+        EXPECT_EQ(window->palette().color(QPalette::Window), window->palette().color(QPalette::Button));
     }
-    // Unbound labels keep the window's font and ground.
-    QWidget* label = m_window->dialog_item(id_label);
-    EXPECT_EQ(label->font(), m_window->font());
-    EXPECT_EQ(m_window->palette().color(QPalette::Window), m_window->palette().color(QPalette::Button));
 }
 
 TEST_F(WindowControlsTest, FixedListOperations)
