@@ -14,6 +14,7 @@
 #include <QWindow>
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 namespace vorsa::runtime {
 
@@ -417,6 +418,50 @@ void QtDropDownList::clear_items()
     if (m_box->isEditable()) m_box->setEditText(QString());
 }
 
+namespace {
+
+// The button of the click handler that runs now, when that click did not come from the mouse.
+QPointer<QWidget> clicked_without_mouse;
+
+// Notes whether the input that reaches a button comes from the mouse or the keyboard.
+class InputSource : public QObject
+{
+public:
+    InputSource(QObject* button, std::shared_ptr<bool> by_mouse)
+        : QObject(button), m_by_mouse(std::move(by_mouse))
+    {
+        button->installEventFilter(this);
+    }
+
+    bool eventFilter(QObject*, QEvent* event) override
+    {
+        switch (event->type()) {
+        case QEvent::MouseButtonPress:
+        case QEvent::MouseButtonRelease:
+        case QEvent::MouseButtonDblClick:
+            *m_by_mouse = true;
+            break;
+        case QEvent::KeyPress:
+        case QEvent::KeyRelease:
+            *m_by_mouse = false;
+            break;
+        default:
+            break;
+        }
+        return false;
+    }
+
+private:
+    std::shared_ptr<bool> m_by_mouse;
+};
+
+} // namespace
+
+QWidget* button_clicked_without_mouse()
+{
+    return clicked_without_mouse;
+}
+
 bool QtPushButton::bind_control(QWidget* parent, int id)
 {
     auto* button = qobject_cast<QPushButton*>(find_unbound(parent, id));
@@ -425,8 +470,15 @@ bool QtPushButton::bind_control(QWidget* parent, int id)
     use_gui_font(button);
     button->setAutoDefault(false);
     button->setDefault(false);
-    keep(QObject::connect(button, &QPushButton::clicked, button, [this] {
+    new InputSource(button, m_by_mouse);
+    keep(QObject::connect(button, &QPushButton::clicked, button, [this, button] {
+        // A click that no mouse input led to (keys, an assistive technology's press) is the keyboard
+        // user's; the mark is used up, so a later press without input is not taken for the mouse's.
+        const bool by_mouse = std::exchange(*m_by_mouse, false);
+        const QPointer<QWidget> outer = clicked_without_mouse;
+        clicked_without_mouse = by_mouse ? nullptr : button;
         if (m_clicked) m_clicked();
+        clicked_without_mouse = outer;
     }));
     return true;
 }

@@ -180,7 +180,15 @@ public:
 
 private:
     std::function<void()> m_clicked;
+    // Whether the input that reached the button last came from the mouse; a click uses it up.
+    std::shared_ptr<bool> m_by_mouse = std::make_shared<bool>(false);
 };
+
+// The push button whose click handler is running when that click came from the keyboard (Space, or
+// Enter on the focused button) or from an assistive technology rather than the mouse; nullptr
+// otherwise. A popup menu opened by such a click opens under the button, where the user is, instead of
+// at the mouse pointer.
+QWidget* button_clicked_without_mouse();
 
 class QtSpinControl : public SpinControl, public QtControlBase
 {

@@ -48,11 +48,23 @@
 #include <gtest/gtest.h>
 #include <map>
 #include <optional>
+#include <ostream>
 #include <string>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
+
+// Texts and points as they read, in failure messages.
+inline void PrintTo(const QString& text, std::ostream* out)
+{
+    *out << '"' << text.toStdString() << '"';
+}
+
+inline void PrintTo(const QPoint& point, std::ostream* out)
+{
+    *out << '(' << point.x() << ", " << point.y() << ')';
+}
 
 namespace vorsa::app {
 namespace {
@@ -453,6 +465,53 @@ TEST_F(MainWindowTest, EveryControlsTextReadsOnItsGroundInLightAndDarkThemes)
             }
         }
         m_window->setEnabled(true);
+    }
+}
+
+// "设置" and "历史" open their menus where the user is: under the button when it was pressed from the
+// keyboard (Space, or Enter on the focused button), at the mouse pointer when it was clicked.
+TEST_F(MainWindowTest, MenusOpenUnderTheirButtonFromTheKeyboard)
+{
+    open();
+    QMenu* shown = nullptr;
+    QPoint shown_at;
+    runtime::set_menu_chooser([&](QMenu& menu, const QPoint& at) -> QAction* {
+        shown = &menu;
+        shown_at = at;
+        return nullptr;
+    });
+    QCursor::setPos(QPoint(500, 420));
+    WindowControls& c = controls();
+    const struct
+    {
+        const char* what;
+        runtime::QtPushButton& button;
+        runtime::QtPopupMenu& menu;
+        std::optional<Qt::Key> key; // none: the mouse
+    } rows[] = {
+        {"设置, Space", c.settings_button, c.brand_menu, Qt::Key_Space},
+        {"设置, Enter", c.settings_button, c.brand_menu, Qt::Key_Return},
+        {"设置, mouse", c.settings_button, c.brand_menu, std::nullopt},
+        {"历史, Space", c.history_button, c.history_menu, Qt::Key_Space},
+        {"历史, Enter", c.history_button, c.history_menu, Qt::Key_Return},
+        {"历史, mouse", c.history_button, c.history_menu, std::nullopt},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        shown = nullptr;
+        QWidget* button = row.button.widget();
+        const QPoint under_button = button->mapToGlobal(QPoint(0, button->height()));
+        QPoint expected = under_button;
+        if (row.key) {
+            button->setFocus();
+            QTest::keyClick(button, *row.key);
+        } else {
+            QTest::mouseClick(button, Qt::LeftButton);
+            expected = QCursor::pos();
+            EXPECT_NE(expected, under_button);
+        }
+        EXPECT_EQ(shown, row.menu.menu());
+        EXPECT_EQ(shown_at, expected);
     }
 }
 

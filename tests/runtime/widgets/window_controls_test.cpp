@@ -13,6 +13,7 @@
 #include "tests/runtime/qt/desktop_palette.h"
 #include "tests/runtime/qt/qt_test_app.h"
 
+#include <QAccessible>
 #include <QAction>
 #include <QApplication>
 #include <QClipboard>
@@ -27,7 +28,19 @@
 #include <QWindow>
 #include <functional>
 #include <gtest/gtest.h>
+#include <ostream>
 #include <vector>
+
+// Texts and points as they read, in failure messages.
+inline void PrintTo(const QString& text, std::ostream* out)
+{
+    *out << '"' << text.toStdString() << '"';
+}
+
+inline void PrintTo(const QPoint& point, std::ostream* out)
+{
+    *out << '(' << point.x() << ", " << point.y() << ')';
+}
 
 namespace vorsa::runtime {
 namespace {
@@ -590,6 +603,65 @@ TEST_F(PopupMenuTest, ChosenItemArrivesAfterwardsAsOneMenuCommand)
     EXPECT_EQ(m_commands, std::vector<int>{13247});
     QCoreApplication::processEvents();
     EXPECT_EQ(m_commands.size(), 1u);
+}
+
+// A button that opens the menu from its click handler: pressed from the keyboard (Space, or Enter on
+// the focused button) or by an assistive technology, the menu drops down from the button; clicked with
+// the mouse, it opens where the handler asks (the mouse pointer, in the program).
+TEST_F(PopupMenuTest, MenuOfAButtonPressedWithoutTheMouseOpensUnderIt)
+{
+    QtPushButton button;
+    ASSERT_TRUE(button.bind_control(m_window.get(), id_button));
+    button.on_click([this] { m_menu.show_popup_menu(40, 50); });
+    show();
+    QWidget* widget = button.widget();
+    const QPoint under_button = widget->mapToGlobal(QPoint(0, widget->height()));
+    enum class Press
+    {
+        space,
+        enter,
+        mouse,
+        assistive,
+    };
+    // In this order: the mouse's click must not make the assistive technology's press look like one.
+    const struct
+    {
+        const char* what;
+        Press press;
+        QPoint at;
+    } rows[] = {
+        {"Space", Press::space, under_button},
+        {"Enter", Press::enter, under_button},
+        {"mouse", Press::mouse, QPoint(40, 50)},
+        {"assistive technology", Press::assistive, under_button},
+        {"mouse again", Press::mouse, QPoint(40, 50)},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        choose(QString());
+        m_shown_at = QPoint(-1, -1);
+        widget->setFocus();
+        switch (row.press) {
+        case Press::space:
+            QTest::keyClick(widget, Qt::Key_Space);
+            break;
+        case Press::enter:
+            QTest::keyClick(widget, Qt::Key_Return);
+            break;
+        case Press::mouse:
+            QTest::mouseClick(widget, Qt::LeftButton);
+            break;
+        case Press::assistive:
+            QAccessible::queryAccessibleInterface(widget)->actionInterface()->doAction(
+                QAccessibleActionInterface::pressAction());
+            break;
+        }
+        EXPECT_TRUE(QTest::qWaitFor([this] { return m_shown_at != QPoint(-1, -1); }, 5000));
+        EXPECT_EQ(m_shown_at, row.at);
+    }
+    // Outside a click handler the menu opens where it is asked to.
+    m_menu.show_popup_menu(70, 80);
+    EXPECT_EQ(m_shown_at, QPoint(70, 80));
 }
 
 TEST_F(PopupMenuTest, DismissingCallsNothing)
