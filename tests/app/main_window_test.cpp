@@ -22,6 +22,7 @@
 #include "tests/runtime/settings/file_bytes.h"
 
 #include <QAbstractButton>
+#include <QAccessible>
 #include <QApplication>
 #include <QCursor>
 #include <QElapsedTimer>
@@ -466,6 +467,42 @@ TEST_F(MainWindowTest, EveryControlsTextReadsOnItsGroundInLightAndDarkThemes)
         }
         m_window->setEnabled(true);
     }
+}
+
+// The preview tells screen readers the receipt's text, line by line from the top, the texts of a line
+// from the left; the title picture before the first preview has none.
+TEST_F(MainWindowTest, PreviewDescribesTheReceiptsText)
+{
+    open();
+    QAccessibleInterface* preview = QAccessible::queryAccessibleInterface(&m_program->preview_board());
+    ASSERT_NE(preview, nullptr);
+    EXPECT_EQ(preview->text(QAccessible::Description), QString());
+
+    controls().shop_box.set_control_text("新世界百货"_gbk);
+    controls().clerk_edit.set_control_text("李四"_gbk);
+    controls().address_edit.set_control_text("东方路1号"_gbk);
+    add({"跑鞋", "42", "199", "2"});
+    const QString number = runtime::to_qstring(m_program->receipt_data().receipt_number);
+    EXPECT_EQ(
+        preview->text(QAccessible::Description).split(u'\n'),
+        (QStringList{QStringLiteral("授权经销商  新世界百货"), QStringLiteral("单据号         ") + number,
+                     QStringLiteral("销售单日期     2015-03-05"), QStringLiteral("类别    正常"),
+                     QStringLiteral("东方路1号"), QStringLiteral("营业员： 李四   班次： C"),
+                     QStringLiteral("贵宾： N"), QStringLiteral("商品 尺码 单价 数量 金额"),
+                     QStringLiteral("跑鞋 42 199.00 2 398.00"), QStringLiteral("合计： 398.00"),
+                     QStringLiteral("收银： 398.00"), QStringLiteral("积分： 398.00"),
+                     QStringLiteral("找零：   0.00"),
+                     QStringLiteral("温馨提示：本小票为商品退换货凭证，请妥善保管"),
+                     QStringLiteral("THANK YOU! WELCOME BACK AGAIN!"),
+                     QStringLiteral("一联存根(白)   二联客户(红)   三联财务(黄)")}));
+
+    // Each build replaces the text: no line of the receipt before.
+    click(controls().clear_button);
+    const QStringList cleared = preview->text(QAccessible::Description).split(u'\n');
+    EXPECT_FALSE(cleared.contains(QStringLiteral("跑鞋 42 199.00 2 398.00")));
+    EXPECT_FALSE(cleared.contains(QStringLiteral("单据号         ") + number));
+    EXPECT_TRUE(cleared.contains(QStringLiteral("合计： 0.00")));
+    EXPECT_EQ(cleared.size(), 15);
 }
 
 // "设置" and "历史" open their menus where the user is: under the button when it was pressed from the
