@@ -1,6 +1,7 @@
 #include "runtime/widgets/window_controls.h"
 
 #include "runtime/qt/qt_text.h"
+#include "runtime/widgets/accessible_lists.h"
 #include "runtime/widgets/control_widgets.h"
 
 #include <QAbstractItemView>
@@ -109,7 +110,10 @@ MainDialog::MainDialog(const DialogTemplate& form)
     : QDialog(nullptr, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                            Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint)
 {
+    // Before any list exists: screen readers may ask for a list as soon as it is made.
+    install_accessible_lists();
     form(*this);
+    name_list_fields(*this);
     setFixedSize(size());
     setSizeGripEnabled(false);
     QPalette palette = this->palette();

@@ -37,7 +37,8 @@ using DialogTemplate = std::function<void(QDialog& dialog)>;
 // minimise and close boxes but no maximise box, centred when first shown, on the button-face colour.
 // A title bar that maximises it anyway (Qt's own on native Wayland) leaves it as it is.
 // Enter and Esc never end it: they arrive as the menu commands 1 and 2 (Enter on a push button that
-// has the focus presses that button). The close box ends it at once.
+// has the focus presses that button). The close box ends it at once. Screen readers find its drop-down
+// lists by their names (accessible_lists.h).
 class MainDialog : public QDialog
 {
     Q_OBJECT

@@ -469,6 +469,62 @@ TEST_F(MainWindowTest, EveryControlsTextReadsOnItsGroundInLightAndDarkThemes)
     }
 }
 
+// What a screen reader learns of each control: its label's name, or for a control without a label a
+// name that says what it does; its kind; its value. A list is not named by its value.
+TEST_F(MainWindowTest, ScreenReadersFindEachControlByName)
+{
+    open();
+    WindowControls& c = controls();
+    c.brand_box.add_item("耐克"_gbk);
+    c.brand_box.set_selection(0);
+    c.shop_box.set_control_text("新世界百货"_gbk);
+    c.printer_box.set_selection(1);
+    c.product_edit.set_control_text("跑鞋"_gbk);
+    runtime::UpDownControl* arrows = c.quantity_spin.arrows();
+    ASSERT_NE(arrows, nullptr);
+    using Role = QAccessible::Role;
+    const struct
+    {
+        const char* what;
+        QObject* object;
+        Role role;
+        const char* name;
+        const char* value; // nullptr: not checked
+    } rows[] = {
+        {"settings button", c.settings_button.widget(), Role::Button, "设置", nullptr},
+        {"brand list", c.brand_box.widget(), Role::ComboBox, "品牌", "耐克"},
+        {"product", c.product_edit.widget(), Role::EditableText, "商品", "跑鞋"},
+        {"history button", c.history_button.widget(), Role::Button, "历史", nullptr},
+        {"size", c.size_edit.widget(), Role::EditableText, "尺码", nullptr},
+        {"price", c.price_edit.widget(), Role::EditableText, "现价", nullptr},
+        {"quantity", c.quantity_edit.widget(), Role::EditableText, "数量", nullptr},
+        {"upper arrow", arrows->up_arrow(), Role::Button, "数量加一", nullptr},
+        {"lower arrow", arrows->down_arrow(), Role::Button, "数量减一", nullptr},
+        {"clear button", c.clear_button.widget(), Role::Button, "清除", nullptr},
+        {"add button", c.add_preview_button.widget(), Role::Button, "添加预览", nullptr},
+        {"shop list", c.shop_box.widget(), Role::ComboBox, "店名", "新世界百货"},
+        {"shop list's field", c.shop_box.combo_box()->lineEdit(), Role::EditableText, "店名", "新世界百货"},
+        {"X", c.remove_shop_button.widget(), Role::Button, "删除店名", nullptr},
+        {"date", c.date_edit.widget(), Role::EditableText, "日期", "2015-03-05"},
+        {"clerk", c.clerk_edit.widget(), Role::EditableText, "店员", nullptr},
+        {"address", c.address_edit.widget(), Role::EditableText, "店址", nullptr},
+        {"printer list", c.printer_box.widget(), Role::ComboBox, "打印机", "PDF"},
+        {"print button", c.print_button.widget(), Role::Button, "开始打印", nullptr},
+        {"preview", &m_program->preview_board(), Role::Graphic, "小票预览", nullptr},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        ASSERT_NE(row.object, nullptr);
+        QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(row.object);
+        ASSERT_NE(accessible, nullptr);
+        EXPECT_EQ(accessible->role(), row.role);
+        EXPECT_EQ(accessible->text(QAccessible::Name), QString::fromUtf8(row.name));
+        if (row.value) {
+            EXPECT_EQ(accessible->text(QAccessible::Value), QString::fromUtf8(row.value));
+        }
+    }
+}
+
 // The preview tells screen readers the receipt's text, line by line from the top, the texts of a line
 // from the left; the title picture before the first preview has none.
 TEST_F(MainWindowTest, PreviewDescribesTheReceiptsText)

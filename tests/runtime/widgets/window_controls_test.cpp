@@ -13,6 +13,7 @@
 #include "tests/runtime/qt/desktop_palette.h"
 #include "tests/runtime/qt/qt_test_app.h"
 
+#include <QAbstractItemView>
 #include <QAccessible>
 #include <QAction>
 #include <QApplication>
@@ -58,6 +59,8 @@ enum : int
     id_other_button = 32,
     id_spin = 41,
     id_label = 51,
+    id_list_label = 52,
+    id_unnamed_list = 23,
 };
 
 template <class Widget> Widget* place(Widget* widget, int id, QRect rect)
@@ -75,13 +78,18 @@ void test_form(QDialog& dialog)
     place(new QLineEdit(&dialog), id_line, {10, 10, 120, 20});
     place(new WidthLimitedLineEdit(&dialog), id_limited, {10, 35, 79, 18});
     place(new OneLineTextEdit(&dialog), id_lines, {10, 60, 114, 18});
-    place(new QComboBox(&dialog), id_fixed_list, {10, 85, 120, 20});
+    auto* fixed = place(new QComboBox(&dialog), id_fixed_list, {10, 85, 120, 20});
     auto* editable = place(new QComboBox(&dialog), id_editable_list, {10, 110, 120, 20});
     editable->setEditable(true);
     place(new QPushButton(QStringLiteral("go"), &dialog), id_button, {150, 10, 60, 24});
     place(new QPushButton(QStringLiteral("other"), &dialog), id_other_button, {150, 40, 60, 24});
     place(new UpDownControl(&dialog), id_spin, {150, 70, 18, 18});
     place(new QLabel(QStringLiteral("label"), &dialog), id_label, {150, 100, 60, 14});
+    // For screen readers: a list with a name of its own, one named by its label, one with neither.
+    fixed->setAccessibleName(QStringLiteral("打印机"));
+    place(new QLabel(QStringLiteral("店&名"), &dialog), id_list_label, {150, 120, 60, 14})
+        ->setBuddy(editable);
+    place(new QComboBox(&dialog), id_unnamed_list, {10, 135, 120, 20});
 }
 
 class WindowControlsTest : public ::testing::Test
@@ -213,6 +221,60 @@ TEST_F(WindowControlsTest, BindingGivesEditsAndListsTheGuiFontOnWhite)
         QWidget* label = window->dialog_item(id_label);
         EXPECT_EQ(label->font(), window->font());
         EXPECT_EQ(window->palette().color(QPalette::Window), window->palette().color(QPalette::Button));
+    }
+}
+
+// What screen readers hear of a drop-down list: its accessible name, else its label's (without the
+// mnemonic's mark), else its text as Qt has it on Linux; its value is the selected or typed text. An
+// editable list's field carries the list's name. Pressing the list drops it down and closes it again.
+TEST_F(WindowControlsTest, ScreenReadersNameListsByNameOrLabelNotByValue)
+{
+    const struct
+    {
+        const char* what;
+        int id;
+        const char* text;
+        const char* name;
+    } rows[] = {
+        {"list with a name", id_fixed_list, "耐克", "打印机"},
+        {"editable list with a label", id_editable_list, "新世界百货", "店名"},
+        {"list with neither", id_unnamed_list, "PDF", "PDF"},
+    };
+    show();
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        QtDropDownList list;
+        ASSERT_TRUE(list.bind_control(m_window.get(), row.id));
+        const Text text = gbk_from_utf8(row.text);
+        list.add_item(text);
+        list.set_selection(0);
+        QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(list.widget());
+        ASSERT_NE(accessible, nullptr);
+        EXPECT_EQ(accessible->role(), QAccessible::ComboBox);
+        EXPECT_EQ(accessible->text(QAccessible::Name), QString::fromUtf8(row.name));
+        EXPECT_EQ(accessible->text(QAccessible::Value), QString::fromUtf8(row.text));
+
+        const bool editable = list.combo_box()->isEditable();
+        ASSERT_EQ(accessible->childCount(), editable ? 2 : 1);
+        EXPECT_EQ(accessible->child(0)->object(), list.combo_box()->view());
+        if (editable) {
+            QAccessibleInterface* field = accessible->child(1);
+            EXPECT_EQ(field->object(), list.combo_box()->lineEdit());
+            EXPECT_EQ(accessible->indexOfChild(field), 1);
+            EXPECT_EQ(field->text(QAccessible::Name), QString::fromUtf8(row.name));
+            list.set_control_text("东方商场"_gbk);
+            EXPECT_EQ(accessible->text(QAccessible::Value), QStringLiteral("东方商场"));
+        }
+
+        QAccessibleActionInterface* actions = accessible->actionInterface();
+        ASSERT_NE(actions, nullptr);
+        ASSERT_TRUE(actions->actionNames().contains(QAccessibleActionInterface::pressAction()));
+        actions->doAction(QAccessibleActionInterface::pressAction());
+        EXPECT_TRUE(list.combo_box()->view()->isVisible());
+        EXPECT_TRUE(accessible->state().expanded);
+        actions->doAction(QAccessibleActionInterface::pressAction());
+        EXPECT_FALSE(list.combo_box()->view()->isVisible());
+        EXPECT_FALSE(accessible->state().expanded);
     }
 }
 
