@@ -278,6 +278,8 @@ void MainWindow::bind_controls(runtime::MainDialog& window)
 void MainWindow::show_title_picture(runtime::MainDialog& window)
 {
     m_board->create_board(&window, preview_left, preview_top, preview_width, preview_height);
+    // Screen readers call the preview by this and read the receipt's text as its description.
+    m_board->setAccessibleName(QStringLiteral("小票预览"));
     m_board->set_auto_redraw(true);
     m_board->set_mapping_mode(runtime::mapping_pixels);
     if (const auto title = runtime::picture_from_bytes(title_picture()))

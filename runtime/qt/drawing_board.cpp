@@ -4,6 +4,8 @@
 #include "runtime/qt/qt_text.h"
 #include "runtime/surface/picture.h"
 
+#include <QAccessible>
+#include <QAccessibleWidget>
 #include <QPaintEvent>
 #include <QPainter>
 #include <QResizeEvent>
@@ -21,11 +23,38 @@ int to_device(int logical, double scale)
     return static_cast<int>(std::lround(logical * scale));
 }
 
+// The board for assistive technologies: a picture, described by the text it shows unless the program
+// gave it a description of its own.
+class AccessibleBoard : public QAccessibleWidget
+{
+public:
+    explicit AccessibleBoard(DrawingBoard* board) : QAccessibleWidget(board, QAccessible::Graphic) {}
+
+    QString text(QAccessible::Text kind) const override
+    {
+        if (kind == QAccessible::Description && widget()->accessibleDescription().isEmpty())
+            return static_cast<const DrawingBoard*>(widget())->shown_text();
+        return QAccessibleWidget::text(kind);
+    }
+};
+
+QAccessibleInterface* make_accessible_board(const QString& class_name, QObject* object)
+{
+    if (class_name != QLatin1StringView(DrawingBoard::staticMetaObject.className())) return nullptr;
+    auto* board = qobject_cast<DrawingBoard*>(object);
+    return board ? new AccessibleBoard(board) : nullptr;
+}
+
 } // namespace
 
 DrawingBoard::DrawingBoard()
 {
     setAttribute(Qt::WA_OpaquePaintEvent);
+    static const bool accessible = [] {
+        QAccessible::installFactory(make_accessible_board);
+        return true;
+    }();
+    (void)accessible;
 }
 
 DrawingBoard::~DrawingBoard() = default;
@@ -188,6 +217,7 @@ void DrawingBoard::render_rectangle(int left, int top, int right, int bottom)
     painter.fillRect(QRect(l, t, r - l, b - t), Qt::black);
     if (r - l > 2 && b - t > 2) painter.fillRect(QRect(l + 1, t + 1, r - l - 2, b - t - 2), Qt::white);
     painter.end();
+    painted_over(QRect(l, t, r - l, b - t));
     damage(l, t, r - l, b - t);
 }
 
@@ -200,8 +230,10 @@ void DrawingBoard::render_text(Point at, const Text& text)
     painter.setPen(to_qcolor(text_color()));
     painter.translate(at.x * sx, at.y * sy);
     if (current_font().escapement != 0) painter.rotate(-current_font().escapement / 10.0);
-    painter.drawText(QPointF(0, cell_ascent(m_qfont)), to_qstring(text));
+    const QString shown = to_qstring(text);
+    painter.drawText(QPointF(0, cell_ascent(m_qfont)), shown);
     painter.end();
+    text_drawn(QPoint(to_device(at.x, sx), to_device(at.y, sy)), shown);
     update();
 }
 
@@ -222,6 +254,7 @@ void DrawingBoard::render_picture(const Bitmap& bitmap, int x, int y, int w, int
     painter.setRenderHint(QPainter::SmoothPixmapTransform);
     painter.drawImage(target, image);
     painter.end();
+    painted_over(target);
     damage(target.x(), target.y(), target.width(), target.height());
 }
 
@@ -234,7 +267,54 @@ void DrawingBoard::render_background(int x, int y, int w, int h)
     QPainter painter(&m_copy);
     painter.fillRect(area, m_background);
     painter.end();
+    painted_over(area);
     damage(area.x(), area.y(), area.width(), area.height());
+}
+
+void DrawingBoard::text_drawn(QPoint at, const QString& text)
+{
+    if (text.isEmpty()) return;
+    m_texts.push_back({at, text});
+    announce_text_change();
+}
+
+void DrawingBoard::painted_over(const QRect& area)
+{
+    const auto covered = std::remove_if(m_texts.begin(), m_texts.end(),
+                                        [&area](const ShownText& shown) { return area.contains(shown.at); });
+    if (covered == m_texts.end()) return;
+    m_texts.erase(covered, m_texts.end());
+    announce_text_change();
+}
+
+void DrawingBoard::announce_text_change()
+{
+    // Drawing the receipt puts a few dozen texts on the board; screen readers hear of it once, after
+    // the drawing, and nothing is done when none is listening.
+    if (m_text_change_announced || !QAccessible::isActive()) return;
+    m_text_change_announced = true;
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            m_text_change_announced = false;
+            QAccessibleEvent changed(this, QAccessible::DescriptionChanged);
+            QAccessible::updateAccessibility(&changed);
+        },
+        Qt::QueuedConnection);
+}
+
+QString DrawingBoard::shown_text() const
+{
+    std::vector<ShownText> texts = m_texts;
+    std::stable_sort(texts.begin(), texts.end(), [](const ShownText& a, const ShownText& b) {
+        return a.at.y() != b.at.y() ? a.at.y() < b.at.y() : a.at.x() < b.at.x();
+    });
+    QString shown;
+    for (std::size_t i = 0; i < texts.size(); ++i) {
+        if (i > 0) shown += texts[i - 1].at.y() == texts[i].at.y() ? u' ' : u'\n';
+        shown += texts[i].text;
+    }
+    return shown;
 }
 
 void DrawingBoard::state_changed()

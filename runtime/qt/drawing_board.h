@@ -4,6 +4,9 @@
 // that copy, so covering, minimising or hiding the window never loses what was drawn and drawing while
 // the board is hidden shows when it is shown again. On a high-DPI screen the copy keeps the logical
 // size in units but holds device pixels, so the picture stays sharp.
+//
+// For screen readers the board is a picture (named by its accessible name) whose description is the
+// text it shows: the texts drawn on it, less those painted over since.
 
 #include "runtime/surface/surface.h"
 
@@ -11,6 +14,7 @@
 #include <QFont>
 #include <QImage>
 #include <QWidget>
+#include <vector>
 
 namespace vorsa::runtime {
 
@@ -37,6 +41,9 @@ public:
     bool is_visible() const;
 
     QColor background_colour() const { return m_background; }
+    // The texts the board shows, a line for each height they were drawn at, from the top; the texts
+    // of one line from the left, a blank between two. Empty when it shows none.
+    QString shown_text() const;
     // What the board shows, in device pixels (tests and benchmarks read it; the program never does).
     const QImage& off_screen_copy() const { return m_copy; }
 
@@ -60,6 +67,12 @@ private:
     double unit_scale(Axis axis) const;
     // Marks the damaged logical rectangle for repainting (inflated by a pixel for stroked edges).
     void damage(int x, int y, int width, int height);
+    // A text drawn with its cell's top-left corner at `at` (device pixels of the copy).
+    void text_drawn(QPoint at, const QString& text);
+    // Forgets the texts that start inside the painted rectangle (device pixels of the copy).
+    void painted_over(const QRect& area);
+    // Tells screen readers, once the drawing in progress is done, that the shown text changed.
+    void announce_text_change();
 
     bool m_created = false;
     bool m_auto_redraw = false;
@@ -68,6 +81,13 @@ private:
     // Device pixels per widget pixel of the copy.
     double m_copy_ratio = 1.0;
     QFont m_qfont;
+    struct ShownText
+    {
+        QPoint at;
+        QString text;
+    };
+    std::vector<ShownText> m_texts;
+    bool m_text_change_announced = false;
 };
 
 } // namespace vorsa::runtime

@@ -150,6 +150,26 @@ UpDownControl::UpDownControl(QWidget* parent)
     setFocusPolicy(Qt::NoFocus);
 }
 
+QString UpDownControl::up_arrow_name() const
+{
+    return m_up->accessibleName();
+}
+
+void UpDownControl::set_up_arrow_name(const QString& name)
+{
+    m_up->setAccessibleName(name);
+}
+
+QString UpDownControl::down_arrow_name() const
+{
+    return m_down->accessibleName();
+}
+
+void UpDownControl::set_down_arrow_name(const QString& name)
+{
+    m_down->setAccessibleName(name);
+}
+
 void UpDownControl::resizeEvent(QResizeEvent* event)
 {
     const int width = event->size().width();

@@ -67,15 +67,23 @@ private:
 
 // The spin control: two arrows stacked in a small square, no buddy window and no value of its own.
 // A click on the upper arrow proposes -1, on the lower arrow +1 (the platform's default range runs
-// from 100 down to 0); holding an arrow repeats.
+// from 100 down to 0); holding an arrow repeats. The form names each arrow for screen readers by what
+// it does to the value it steps (the properties upArrowName and downArrowName).
 class UpDownControl : public QWidget
 {
     Q_OBJECT
+    Q_PROPERTY(QString upArrowName READ up_arrow_name WRITE set_up_arrow_name)
+    Q_PROPERTY(QString downArrowName READ down_arrow_name WRITE set_down_arrow_name)
 public:
     explicit UpDownControl(QWidget* parent = nullptr);
 
     QToolButton* up_arrow() const { return m_up; }
     QToolButton* down_arrow() const { return m_down; }
+
+    QString up_arrow_name() const;
+    void set_up_arrow_name(const QString& name);
+    QString down_arrow_name() const;
+    void set_down_arrow_name(const QString& name);
 
 signals:
     void delta_proposed(int delta);

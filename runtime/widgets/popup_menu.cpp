@@ -139,9 +139,14 @@ void QtPopupMenu::show_popup_menu(int x, int y)
         m_owner->raise();
         m_owner->activateWindow();
     }
+    // A menu that a button opens for the keyboard's user drops down from that button: the mouse pointer
+    // may be anywhere.
+    QPoint at(x, y);
+    if (const QWidget* button = button_clicked_without_mouse())
+        at = button->mapToGlobal(QPoint(0, button->height()));
     // Keep the menu alive across the chooser: a handler run meanwhile may destroy and rebuild it.
     QPointer<QMenu> menu = m_menu;
-    QAction* chosen = chooser()(*menu, QPoint(x, y));
+    QAction* chosen = chooser()(*menu, at);
     if (!chosen || !menu || menu != m_menu) return;
     for (const Item& item : m_items) {
         if (item.action != chosen) continue;

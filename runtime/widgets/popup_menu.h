@@ -47,6 +47,8 @@ public:
     int menu_item_count() const override;
     // Brings the owner to the foreground, shows the menu with its top-left corner at the screen
     // position (x, y) and returns when it closes; a chosen item's command is posted to the owner.
+    // Called from the click handler of a button pressed without the mouse (button_clicked_without_mouse),
+    // it shows the menu under that button instead.
     void show_popup_menu(int x, int y) override;
 
     QMenu* menu() const { return m_menu; }

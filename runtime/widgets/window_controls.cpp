@@ -1,6 +1,7 @@
 #include "runtime/widgets/window_controls.h"
 
 #include "runtime/qt/qt_text.h"
+#include "runtime/widgets/accessible_lists.h"
 #include "runtime/widgets/control_widgets.h"
 
 #include <QAbstractItemView>
@@ -14,6 +15,7 @@
 #include <QWindow>
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 namespace vorsa::runtime {
 
@@ -25,12 +27,62 @@ void use_gui_font(QWidget* widget)
     widget->setFont(at_template_resolution(QFontDatabase::systemFont(QFontDatabase::GeneralFont)));
 }
 
+// Text on the white ground: black, and a grey that still reads on white (5:1) where the control is
+// disabled or shows a placeholder.
+const QColor ground_text(Qt::black);
+const QColor ground_grey_text(0x6d, 0x6d, 0x6d);
+
+// The contrast ratio of two colours (from 1 to 21) as accessibility guidelines measure it; text reads
+// on a ground from 4.5.
+double contrast_ratio(const QColor& a, const QColor& b)
+{
+    const auto luminance = [](const QColor& colour) {
+        const auto linear = [](double channel) {
+            return channel <= 0.04045 ? channel / 12.92 : std::pow((channel + 0.055) / 1.055, 2.4);
+        };
+        return 0.2126 * linear(colour.redF()) + 0.7152 * linear(colour.greenF()) +
+               0.0722 * linear(colour.blueF());
+    };
+    const double la = luminance(a);
+    const double lb = luminance(b);
+    return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
+}
+constexpr double readable_contrast = 4.5;
+
+// The theme's text for selected text when it reads on the theme's selection colour, else black or
+// white, whichever reads better.
+QColor selected_text(const QPalette& theme, QPalette::ColorGroup group)
+{
+    const QColor selection = theme.color(group, QPalette::Highlight);
+    const QColor text = theme.color(group, QPalette::HighlightedText);
+    if (contrast_ratio(text, selection) >= readable_contrast) return text;
+    const QColor black(Qt::black);
+    const QColor white(Qt::white);
+    return contrast_ratio(black, selection) >= contrast_ratio(white, selection) ? black : white;
+}
+
+// Edit boxes and lists are white whatever the desktop's theme, so every role they draw text or ground
+// with is set, in every state, to what a light theme has: a dark theme's light text never lands on the
+// white ground. The selection keeps the theme's colour, with text that reads on it. A fixed list draws
+// its closed face with the button colour and is white all over; an editable list keeps the theme's
+// button beside its white field, with the theme's text on it.
 void use_white_ground(QWidget* widget, bool button_face_too)
 {
     QPalette palette = widget->palette();
-    palette.setColor(QPalette::Base, Qt::white);
-    // A fixed drop-down list draws its closed face with the button colour.
-    if (button_face_too) palette.setColor(QPalette::Button, Qt::white);
+    for (const QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled}) {
+        const QColor text = group == QPalette::Disabled ? ground_grey_text : ground_text;
+        palette.setColor(group, QPalette::Base, Qt::white);
+        palette.setColor(group, QPalette::AlternateBase, Qt::white);
+        palette.setColor(group, QPalette::Text, text);
+        palette.setColor(group, QPalette::Window, Qt::white);
+        palette.setColor(group, QPalette::WindowText, text);
+        palette.setColor(group, QPalette::PlaceholderText, ground_grey_text);
+        palette.setColor(group, QPalette::HighlightedText, selected_text(palette, group));
+        if (button_face_too) {
+            palette.setColor(group, QPalette::Button, Qt::white);
+            palette.setColor(group, QPalette::ButtonText, text);
+        }
+    }
     widget->setPalette(palette);
 }
 
@@ -65,9 +117,12 @@ MainDialog::MainDialog(const DialogTemplate& form)
     : QDialog(nullptr, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                            Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint)
 {
+    // Before any list exists: screen readers may ask for a list as soon as it is made.
+    install_accessible_lists();
     form(*this);
     // The template's font, which the labels and group boxes show.
     setFont(at_template_resolution(font()));
+    name_list_fields(*this);
     setFixedSize(size());
     setSizeGripEnabled(false);
     QPalette palette = this->palette();
@@ -376,6 +431,50 @@ void QtDropDownList::clear_items()
     if (m_box->isEditable()) m_box->setEditText(QString());
 }
 
+namespace {
+
+// The button of the click handler that runs now, when that click did not come from the mouse.
+QPointer<QWidget> clicked_without_mouse;
+
+// Notes whether the input that reaches a button comes from the mouse or the keyboard.
+class InputSource : public QObject
+{
+public:
+    InputSource(QObject* button, std::shared_ptr<bool> by_mouse)
+        : QObject(button), m_by_mouse(std::move(by_mouse))
+    {
+        button->installEventFilter(this);
+    }
+
+    bool eventFilter(QObject*, QEvent* event) override
+    {
+        switch (event->type()) {
+        case QEvent::MouseButtonPress:
+        case QEvent::MouseButtonRelease:
+        case QEvent::MouseButtonDblClick:
+            *m_by_mouse = true;
+            break;
+        case QEvent::KeyPress:
+        case QEvent::KeyRelease:
+            *m_by_mouse = false;
+            break;
+        default:
+            break;
+        }
+        return false;
+    }
+
+private:
+    std::shared_ptr<bool> m_by_mouse;
+};
+
+} // namespace
+
+QWidget* button_clicked_without_mouse()
+{
+    return clicked_without_mouse;
+}
+
 bool QtPushButton::bind_control(QWidget* parent, int id)
 {
     auto* button = qobject_cast<QPushButton*>(find_unbound(parent, id));
@@ -384,8 +483,15 @@ bool QtPushButton::bind_control(QWidget* parent, int id)
     use_gui_font(button);
     button->setAutoDefault(false);
     button->setDefault(false);
-    keep(QObject::connect(button, &QPushButton::clicked, button, [this] {
+    new InputSource(button, m_by_mouse);
+    keep(QObject::connect(button, &QPushButton::clicked, button, [this, button] {
+        // A click that no mouse input led to (keys, an assistive technology's press) is the keyboard
+        // user's; the mark is used up, so a later press without input is not taken for the mouse's.
+        const bool by_mouse = std::exchange(*m_by_mouse, false);
+        const QPointer<QWidget> outer = clicked_without_mouse;
+        clicked_without_mouse = by_mouse ? nullptr : button;
         if (m_clicked) m_clicked();
+        clicked_without_mouse = outer;
     }));
     return true;
 }

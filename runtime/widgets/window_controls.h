@@ -44,7 +44,8 @@ QFont at_template_resolution(QFont font);
 // minimise and close boxes but no maximise box, centred when first shown, on the button-face colour.
 // A title bar that maximises it anyway (Qt's own on native Wayland) leaves it as it is.
 // Enter and Esc never end it: they arrive as the menu commands 1 and 2 (Enter on a push button that
-// has the focus presses that button). The close box ends it at once.
+// has the focus presses that button). The close box ends it at once. Screen readers find its drop-down
+// lists by their names (accessible_lists.h).
 class MainDialog : public QDialog
 {
     Q_OBJECT
@@ -187,7 +188,15 @@ public:
 
 private:
     std::function<void()> m_clicked;
+    // Whether the input that reached the button last came from the mouse; a click uses it up.
+    std::shared_ptr<bool> m_by_mouse = std::make_shared<bool>(false);
 };
+
+// The push button whose click handler is running when that click came from the keyboard (Space, or
+// Enter on the focused button) or from an assistive technology rather than the mouse; nullptr
+// otherwise. A popup menu opened by such a click opens under the button, where the user is, instead of
+// at the mouse pointer.
+QWidget* button_clicked_without_mouse();
 
 class QtSpinControl : public SpinControl, public QtControlBase
 {

@@ -17,11 +17,13 @@
 #include "runtime/widgets/qt_interaction.h"
 #include "tests/app/refusing_printer.h"
 #include "tests/online/local_http_server.h"
+#include "tests/runtime/qt/desktop_palette.h"
 #include "tests/runtime/qt/qt_test_app.h"
 #include "tests/runtime/settings/file_bytes.h"
 #include "tests/runtime/settings/file_writes.h"
 
 #include <QAbstractButton>
+#include <QAccessible>
 #include <QApplication>
 #include <QCursor>
 #include <QElapsedTimer>
@@ -32,10 +34,13 @@
 #include <QLabel>
 #include <QMenu>
 #include <QMessageBox>
+#include <QPlainTextEdit>
 #include <QScreen>
+#include <QStyle>
 #include <QTest>
 #include <QTimer>
 #include <QToolButton>
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <cstdlib>
@@ -44,13 +49,26 @@
 #include <future>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <map>
 #include <optional>
+#include <ostream>
 #include <string>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
 #include <utility>
 #include <vector>
+
+// Texts and points as they read, in failure messages.
+inline void PrintTo(const QString& text, std::ostream* out)
+{
+    *out << '"' << text.toStdString() << '"';
+}
+
+inline void PrintTo(const QPoint& point, std::ostream* out)
+{
+    *out << '(' << point.x() << ", " << point.y() << ')';
+}
 
 namespace vorsa::app {
 namespace {
@@ -316,6 +334,284 @@ TEST_F(MainWindowTest, EachControlDrawsInsideItsTemplateRectangle)
         }
         EXPECT_TRUE(gaps.empty()) << "left line missing from y " << gaps.front() << " to " << gaps.back();
         EXPECT_LE(drawn.top() - expected.top(), title_height / 2);
+    }
+}
+
+// Every control's text reads on its ground (4.5:1) under a light and a dark desktop theme, as the window
+// renders it: the text's pixels are those that change when the control shows its text or none, and each
+// is compared with the same pixel without the text. The edit boxes and lists stay white under either
+// theme, with text that reads on white also while the window is disabled (during an online start); the
+// receipt in the preview is black on white paper.
+TEST_F(MainWindowTest, EveryControlsTextReadsOnItsGroundInLightAndDarkThemes)
+{
+    using namespace runtime::testing;
+    enum class Ground
+    {
+        theme, // the theme's colours; their contrast while disabled is the theme's business
+        white, // the white ground of edit boxes and lists
+        paper, // the receipt's white sheet
+    };
+    struct Sample
+    {
+        std::string name;
+        QWidget* widget;
+        Ground ground;
+        double needed;
+        std::function<void(bool shown)> show;
+    };
+    const QString sample_text = QStringLiteral("跑鞋42");
+    // How each kind of control shows a text or none.
+    const auto sample_of = [&](QWidget* item) -> Sample {
+        Sample sample{item->objectName().toStdString(), item, Ground::theme, 4.5, {}};
+        if (auto* label = qobject_cast<QLabel*>(item)) {
+            sample.show = [label, text = label->text()](bool shown) {
+                label->setText(shown ? text : QString());
+            };
+        } else if (auto* group = qobject_cast<QGroupBox*>(item)) {
+            sample.show = [group, text = group->title()](bool shown) {
+                group->setTitle(shown ? text : QString());
+            };
+        } else if (auto* button = qobject_cast<QAbstractButton*>(item)) {
+            sample.show = [button, text = button->text()](bool shown) {
+                button->setText(shown ? text : QString());
+            };
+        } else if (auto* line = qobject_cast<QLineEdit*>(item)) {
+            sample.ground = Ground::white;
+            sample.show = [line, &sample_text](bool shown) {
+                line->setText(shown ? sample_text : QString());
+            };
+        } else if (auto* lines = qobject_cast<QPlainTextEdit*>(item)) {
+            sample.ground = Ground::white;
+            sample.show = [lines, &sample_text](bool shown) {
+                lines->setPlainText(shown ? sample_text : QString());
+            };
+        } else if (auto* box = qobject_cast<QComboBox*>(item)) {
+            sample.ground = Ground::white;
+            if (box->count() == 0) box->addItem(sample_text);
+            sample.show = [box, &sample_text](bool shown) {
+                if (box->isEditable())
+                    box->setEditText(shown ? sample_text : QString());
+                else
+                    box->setCurrentIndex(shown ? 0 : -1);
+            };
+        } else if (auto* arrows = qobject_cast<runtime::UpDownControl*>(item)) {
+            sample.needed = 3.0;
+            sample.show = [arrows](bool shown) {
+                arrows->up_arrow()->setArrowType(shown ? Qt::UpArrow : Qt::NoArrow);
+                arrows->down_arrow()->setArrowType(shown ? Qt::DownArrow : Qt::NoArrow);
+            };
+        }
+        return sample;
+    };
+
+    const struct
+    {
+        const char* name;
+        QPalette palette;
+    } themes[] = {{"light theme", QApplication::style()->standardPalette()},
+                  {"dark theme", dark_desktop_palette()}};
+    for (const auto& theme : themes) {
+        SCOPED_TRACE(theme.name);
+        const DesktopPalette desktop(theme.palette);
+        m_window.reset();
+        m_program.reset();
+        open();
+        std::vector<Sample> samples;
+        for (QObject* child : m_window->children())
+            if (auto* item = qobject_cast<QWidget*>(child);
+                item && item->property(runtime::control_id_property).isValid())
+                samples.push_back(sample_of(item));
+        ASSERT_EQ(samples.size(), template_controls.size());
+        // The preview: the receipt without lines, then with one.
+        samples.push_back({"preview", &m_program->preview_board(), Ground::paper, 4.5, [this](bool shown) {
+                               if (shown)
+                                   add({"跑鞋", "42", "199", "1"});
+                               else
+                                   click(controls().clear_button);
+                           }});
+
+        for (const bool enabled : {true, false}) {
+            SCOPED_TRACE(enabled ? "enabled" : "disabled");
+            m_window->setEnabled(enabled);
+            for (const Sample& sample : samples) {
+                if (!enabled && sample.ground != Ground::white) continue;
+                SCOPED_TRACE(sample.name);
+                ASSERT_TRUE(sample.show);
+                const auto picture = [&] {
+                    // No blinking text cursor may change the picture between the two grabs.
+                    if (QWidget* focused = m_window->focusWidget()) focused->clearFocus();
+                    QCoreApplication::processEvents();
+                    return m_window->grab(sample.widget->geometry())
+                        .toImage()
+                        .convertToFormat(QImage::Format_RGB32);
+                };
+                sample.show(false);
+                const QImage without = picture();
+                sample.show(true);
+                const QImage with = picture();
+                double contrast = 0;
+                std::map<QRgb, int> grounds;
+                for (int y = 0; y < with.height(); ++y)
+                    for (int x = 0; x < with.width(); ++x)
+                        if (with.pixel(x, y) != without.pixel(x, y)) {
+                            contrast =
+                                std::max(contrast, contrast_ratio(with.pixel(x, y), without.pixel(x, y)));
+                            ++grounds[without.pixel(x, y)];
+                        }
+                ASSERT_FALSE(grounds.empty()) << "the text draws nothing";
+                EXPECT_GE(contrast, sample.needed);
+                const QRgb ground =
+                    std::max_element(grounds.begin(), grounds.end(), [](const auto& a, const auto& b) {
+                        return a.second < b.second;
+                    })->first;
+                if (sample.ground == Ground::white) {
+                    EXPECT_GE(relative_luminance(ground), 0.8) << std::hex << ground;
+                }
+                if (sample.ground == Ground::paper) {
+                    EXPECT_EQ(ground, qRgb(255, 255, 255)) << std::hex << ground;
+                }
+            }
+        }
+        m_window->setEnabled(true);
+    }
+}
+
+// What a screen reader learns of each control: its label's name, or for a control without a label a
+// name that says what it does; its kind; its value. A list is not named by its value.
+TEST_F(MainWindowTest, ScreenReadersFindEachControlByName)
+{
+    open();
+    WindowControls& c = controls();
+    c.brand_box.add_item("耐克"_gbk);
+    c.brand_box.set_selection(0);
+    c.shop_box.set_control_text("新世界百货"_gbk);
+    c.printer_box.set_selection(1);
+    c.product_edit.set_control_text("跑鞋"_gbk);
+    runtime::UpDownControl* arrows = c.quantity_spin.arrows();
+    ASSERT_NE(arrows, nullptr);
+    using Role = QAccessible::Role;
+    const struct
+    {
+        const char* what;
+        QObject* object;
+        Role role;
+        const char* name;
+        const char* value; // nullptr: not checked
+    } rows[] = {
+        {"settings button", c.settings_button.widget(), Role::Button, "设置", nullptr},
+        {"brand list", c.brand_box.widget(), Role::ComboBox, "品牌", "耐克"},
+        {"product", c.product_edit.widget(), Role::EditableText, "商品", "跑鞋"},
+        {"history button", c.history_button.widget(), Role::Button, "历史", nullptr},
+        {"size", c.size_edit.widget(), Role::EditableText, "尺码", nullptr},
+        {"price", c.price_edit.widget(), Role::EditableText, "现价", nullptr},
+        {"quantity", c.quantity_edit.widget(), Role::EditableText, "数量", nullptr},
+        {"upper arrow", arrows->up_arrow(), Role::Button, "数量加一", nullptr},
+        {"lower arrow", arrows->down_arrow(), Role::Button, "数量减一", nullptr},
+        {"clear button", c.clear_button.widget(), Role::Button, "清除", nullptr},
+        {"add button", c.add_preview_button.widget(), Role::Button, "添加预览", nullptr},
+        {"shop list", c.shop_box.widget(), Role::ComboBox, "店名", "新世界百货"},
+        {"shop list's field", c.shop_box.combo_box()->lineEdit(), Role::EditableText, "店名", "新世界百货"},
+        {"X", c.remove_shop_button.widget(), Role::Button, "删除店名", nullptr},
+        {"date", c.date_edit.widget(), Role::EditableText, "日期", "2015-03-05"},
+        {"clerk", c.clerk_edit.widget(), Role::EditableText, "店员", nullptr},
+        {"address", c.address_edit.widget(), Role::EditableText, "店址", nullptr},
+        {"printer list", c.printer_box.widget(), Role::ComboBox, "打印机", "PDF"},
+        {"print button", c.print_button.widget(), Role::Button, "开始打印", nullptr},
+        {"preview", &m_program->preview_board(), Role::Graphic, "小票预览", nullptr},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        ASSERT_NE(row.object, nullptr);
+        QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(row.object);
+        ASSERT_NE(accessible, nullptr);
+        EXPECT_EQ(accessible->role(), row.role);
+        EXPECT_EQ(accessible->text(QAccessible::Name), QString::fromUtf8(row.name));
+        if (row.value) {
+            EXPECT_EQ(accessible->text(QAccessible::Value), QString::fromUtf8(row.value));
+        }
+    }
+}
+
+// The preview tells screen readers the receipt's text, line by line from the top, the texts of a line
+// from the left; the title picture before the first preview has none.
+TEST_F(MainWindowTest, PreviewDescribesTheReceiptsText)
+{
+    open();
+    QAccessibleInterface* preview = QAccessible::queryAccessibleInterface(&m_program->preview_board());
+    ASSERT_NE(preview, nullptr);
+    EXPECT_EQ(preview->text(QAccessible::Description), QString());
+
+    controls().shop_box.set_control_text("新世界百货"_gbk);
+    controls().clerk_edit.set_control_text("李四"_gbk);
+    controls().address_edit.set_control_text("东方路1号"_gbk);
+    add({"跑鞋", "42", "199", "2"});
+    const QString number = runtime::to_qstring(m_program->receipt_data().receipt_number);
+    EXPECT_EQ(
+        preview->text(QAccessible::Description).split(u'\n'),
+        (QStringList{QStringLiteral("授权经销商  新世界百货"), QStringLiteral("单据号         ") + number,
+                     QStringLiteral("销售单日期     2015-03-05"), QStringLiteral("类别    正常"),
+                     QStringLiteral("东方路1号"), QStringLiteral("营业员： 李四   班次： C"),
+                     QStringLiteral("贵宾： N"), QStringLiteral("商品 尺码 单价 数量 金额"),
+                     QStringLiteral("跑鞋 42 199.00 2 398.00"), QStringLiteral("合计： 398.00"),
+                     QStringLiteral("收银： 398.00"), QStringLiteral("积分： 398.00"),
+                     QStringLiteral("找零：   0.00"),
+                     QStringLiteral("温馨提示：本小票为商品退换货凭证，请妥善保管"),
+                     QStringLiteral("THANK YOU! WELCOME BACK AGAIN!"),
+                     QStringLiteral("一联存根(白)   二联客户(红)   三联财务(黄)")}));
+
+    // Each build replaces the text: no line of the receipt before.
+    click(controls().clear_button);
+    const QStringList cleared = preview->text(QAccessible::Description).split(u'\n');
+    EXPECT_FALSE(cleared.contains(QStringLiteral("跑鞋 42 199.00 2 398.00")));
+    EXPECT_FALSE(cleared.contains(QStringLiteral("单据号         ") + number));
+    EXPECT_TRUE(cleared.contains(QStringLiteral("合计： 0.00")));
+    EXPECT_EQ(cleared.size(), 15);
+}
+
+// "设置" and "历史" open their menus where the user is: under the button when it was pressed from the
+// keyboard (Space, or Enter on the focused button), at the mouse pointer when it was clicked.
+TEST_F(MainWindowTest, MenusOpenUnderTheirButtonFromTheKeyboard)
+{
+    open();
+    QMenu* shown = nullptr;
+    QPoint shown_at;
+    runtime::set_menu_chooser([&](QMenu& menu, const QPoint& at) -> QAction* {
+        shown = &menu;
+        shown_at = at;
+        return nullptr;
+    });
+    QCursor::setPos(QPoint(500, 420));
+    WindowControls& c = controls();
+    const struct
+    {
+        const char* what;
+        runtime::QtPushButton& button;
+        runtime::QtPopupMenu& menu;
+        std::optional<Qt::Key> key; // none: the mouse
+    } rows[] = {
+        {"设置, Space", c.settings_button, c.brand_menu, Qt::Key_Space},
+        {"设置, Enter", c.settings_button, c.brand_menu, Qt::Key_Return},
+        {"设置, mouse", c.settings_button, c.brand_menu, std::nullopt},
+        {"历史, Space", c.history_button, c.history_menu, Qt::Key_Space},
+        {"历史, Enter", c.history_button, c.history_menu, Qt::Key_Return},
+        {"历史, mouse", c.history_button, c.history_menu, std::nullopt},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        shown = nullptr;
+        QWidget* button = row.button.widget();
+        const QPoint under_button = button->mapToGlobal(QPoint(0, button->height()));
+        QPoint expected = under_button;
+        if (row.key) {
+            button->setFocus();
+            QTest::keyClick(button, *row.key);
+        } else {
+            QTest::mouseClick(button, Qt::LeftButton);
+            expected = QCursor::pos();
+            EXPECT_NE(expected, under_button);
+        }
+        EXPECT_EQ(shown, row.menu.menu());
+        EXPECT_EQ(shown_at, expected);
     }
 }
 

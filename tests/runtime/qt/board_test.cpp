@@ -5,8 +5,10 @@
 #include "runtime/surface/picture.h"
 #include "runtime/text/gbk.h"
 
+#include <QAccessible>
 #include <QFontMetricsF>
 #include <QWidget>
+#include <functional>
 #include <gtest/gtest.h>
 #include <optional>
 
@@ -255,6 +257,51 @@ TEST_F(BoardTest, PicturesAreStretchedToExactlyTheGivenSize)
     EXPECT_EQ(pixel(140, 100), background());
     EXPECT_EQ(pixel(100, 99), background());
     EXPECT_EQ(pixel(100, 160), background());
+}
+
+// What the board tells screen readers: the texts it shows, a line for each height from the top and
+// the texts of a line from the left; a text whose start is painted over by a clearing, a rectangle or a
+// picture is gone, a line crossing it is not.
+TEST_F(BoardTest, ScreenReadersHearTheTextsTheBoardShows)
+{
+    const Bitmap grey(4, 4);
+    const struct
+    {
+        const char* what;
+        std::function<void()> paint_over;
+        const char* shown;
+    } rows[] = {
+        {"nothing painted over", [] {}, "授权经销商 单据号\n合计："},
+        {"cleared", [this] { board.clear_board(); }, ""},
+        {"the lower line cleared", [this] { board.clear_board(0, 25, 340, 20); }, "授权经销商 单据号"},
+        {"a rectangle over the upper line's start", [this] { board.draw_rectangle(0, 0, 60, 20); },
+         "单据号\n合计："},
+        {"a picture over the lower line", [&] { board.draw_picture(grey, 5, 28, 40, 10); },
+         "授权经销商 单据号"},
+        {"a line across every text", [this] { board.draw_line(0, 12, 340, 32); },
+         "授权经销商 单据号\n合计："},
+    };
+    QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(&board);
+    ASSERT_NE(accessible, nullptr);
+    board.setAccessibleName(QStringLiteral("小票预览"));
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        board.clear_board();
+        board.set_font(make_font("宋体"_gbk, 9));
+        // Drawn out of order, and an empty text that shows nothing.
+        board.draw_string(10, 30, "合计："_gbk);
+        board.draw_string(100, 10, "单据号"_gbk);
+        board.draw_string(200, 60, "");
+        board.draw_string(10, 10, "授权经销商"_gbk);
+        row.paint_over();
+        EXPECT_EQ(board.shown_text(), QString::fromUtf8(row.shown));
+        EXPECT_EQ(accessible->role(), QAccessible::Graphic);
+        EXPECT_EQ(accessible->text(QAccessible::Name), QStringLiteral("小票预览"));
+        EXPECT_EQ(accessible->text(QAccessible::Description), QString::fromUtf8(row.shown));
+    }
+    // A description of the program's own takes the texts' place.
+    board.setAccessibleDescription(QStringLiteral("title"));
+    EXPECT_EQ(accessible->text(QAccessible::Description), QStringLiteral("title"));
 }
 
 TEST_F(BoardTest, DrawingWhileHiddenShowsAfterwards)

@@ -10,8 +10,11 @@
 #include "runtime/widgets/qt_interaction.h"
 #include "runtime/widgets/widgets_platform.h"
 #include "runtime/widgets/window_controls.h"
+#include "tests/runtime/qt/desktop_palette.h"
 #include "tests/runtime/qt/qt_test_app.h"
 
+#include <QAbstractItemView>
+#include <QAccessible>
 #include <QAction>
 #include <QApplication>
 #include <QClipboard>
@@ -19,13 +22,26 @@
 #include <QLabel>
 #include <QMenu>
 #include <QPushButton>
+#include <QStyle>
 #include <QTest>
 #include <QTimer>
 #include <QToolButton>
 #include <QWindow>
 #include <functional>
 #include <gtest/gtest.h>
+#include <ostream>
 #include <vector>
+
+// Texts and points as they read, in failure messages.
+inline void PrintTo(const QString& text, std::ostream* out)
+{
+    *out << '"' << text.toStdString() << '"';
+}
+
+inline void PrintTo(const QPoint& point, std::ostream* out)
+{
+    *out << '(' << point.x() << ", " << point.y() << ')';
+}
 
 namespace vorsa::runtime {
 namespace {
@@ -43,6 +59,8 @@ enum : int
     id_other_button = 32,
     id_spin = 41,
     id_label = 51,
+    id_list_label = 52,
+    id_unnamed_list = 23,
 };
 
 template <class Widget> Widget* place(Widget* widget, int id, QRect rect)
@@ -60,13 +78,18 @@ void test_form(QDialog& dialog)
     place(new QLineEdit(&dialog), id_line, {10, 10, 120, 20});
     place(new WidthLimitedLineEdit(&dialog), id_limited, {10, 35, 79, 18});
     place(new OneLineTextEdit(&dialog), id_lines, {10, 60, 114, 18});
-    place(new QComboBox(&dialog), id_fixed_list, {10, 85, 120, 20});
+    auto* fixed = place(new QComboBox(&dialog), id_fixed_list, {10, 85, 120, 20});
     auto* editable = place(new QComboBox(&dialog), id_editable_list, {10, 110, 120, 20});
     editable->setEditable(true);
     place(new QPushButton(QStringLiteral("go"), &dialog), id_button, {150, 10, 60, 24});
     place(new QPushButton(QStringLiteral("other"), &dialog), id_other_button, {150, 40, 60, 24});
     place(new UpDownControl(&dialog), id_spin, {150, 70, 18, 18});
     place(new QLabel(QStringLiteral("label"), &dialog), id_label, {150, 100, 60, 14});
+    // For screen readers: a list with a name of its own, one named by its label, one with neither.
+    fixed->setAccessibleName(QStringLiteral("打印机"));
+    place(new QLabel(QStringLiteral("店&名"), &dialog), id_list_label, {150, 120, 60, 14})
+        ->setBuddy(editable);
+    place(new QComboBox(&dialog), id_unnamed_list, {10, 135, 120, 20});
 }
 
 class WindowControlsTest : public ::testing::Test
@@ -137,21 +160,123 @@ TEST_F(WindowControlsTest, UnboundObjectsAffectNothing)
     EXPECT_FALSE(list.set_selection(0));
 }
 
+// Binding gives edit boxes and lists the GUI font on white under any desktop theme, and every text
+// they draw reads on its ground (4.5:1) in every state: black, grey where disabled, and on the theme's
+// selection colour the theme's selected text or, where that does not read (the light theme's white on
+// light blue), black or white. A fixed list's closed face is white too.
 TEST_F(WindowControlsTest, BindingGivesEditsAndListsTheGuiFontOnWhite)
 {
+    using testing::contrast_ratio;
     const QFont gui_font = at_template_resolution(QFontDatabase::systemFont(QFontDatabase::GeneralFont));
-    QtEditBox edit;
-    QtDropDownList list;
-    ASSERT_TRUE(edit.bind_control(m_window.get(), id_line));
-    ASSERT_TRUE(list.bind_control(m_window.get(), id_fixed_list));
-    for (QWidget* widget : {edit.widget(), list.widget()}) {
-        EXPECT_EQ(widget->font(), gui_font);
-        EXPECT_EQ(widget->palette().color(QPalette::Base), QColor(Qt::white));
+    const struct
+    {
+        const char* name;
+        QPalette palette;
+    } themes[] = {{"light theme", QApplication::style()->standardPalette()},
+                  {"dark theme", testing::dark_desktop_palette()}};
+    const struct
+    {
+        QPalette::ColorRole text;
+        QPalette::ColorRole ground;
+        bool fixed_list_only;
+    } pairs[] = {
+        {QPalette::Text, QPalette::Base, false},
+        {QPalette::PlaceholderText, QPalette::Base, false},
+        {QPalette::WindowText, QPalette::Window, false},
+        {QPalette::HighlightedText, QPalette::Highlight, false},
+        {QPalette::ButtonText, QPalette::Button, true},
+    };
+    for (const auto& theme : themes) {
+        SCOPED_TRACE(theme.name);
+        const testing::DesktopPalette desktop(theme.palette);
+        const std::unique_ptr<MainDialog> window = create_main_dialog(test_form, {});
+        QtEditBox line;
+        QtEditBox lines;
+        QtDropDownList fixed;
+        QtDropDownList editable;
+        ASSERT_TRUE(line.bind_control(window.get(), id_line));
+        ASSERT_TRUE(lines.bind_control(window.get(), id_lines));
+        ASSERT_TRUE(fixed.bind_control(window.get(), id_fixed_list));
+        ASSERT_TRUE(editable.bind_control(window.get(), id_editable_list));
+        for (QWidget* widget : {line.widget(), lines.widget(), fixed.widget(), editable.widget()}) {
+            SCOPED_TRACE(widget->metaObject()->className());
+            const QPalette palette = widget->palette();
+            EXPECT_EQ(widget->font(), gui_font);
+            for (const QPalette::ColorGroup group :
+                 {QPalette::Active, QPalette::Inactive, QPalette::Disabled}) {
+                SCOPED_TRACE(group);
+                EXPECT_EQ(palette.color(group, QPalette::Base), QColor(Qt::white));
+                EXPECT_EQ(palette.color(group, QPalette::Highlight),
+                          theme.palette.color(group, QPalette::Highlight));
+                for (const auto& pair : pairs) {
+                    if (pair.fixed_list_only && widget != fixed.widget()) continue;
+                    SCOPED_TRACE(pair.text);
+                    EXPECT_GE(contrast_ratio(palette.color(group, pair.text).rgb(),
+                                             palette.color(group, pair.ground).rgb()),
+                              4.5);
+                }
+            }
+        }
+        EXPECT_EQ(fixed.widget()->palette().color(QPalette::Button), QColor(Qt::white));
+        // Unbound labels keep the window's font and ground.
+        QWidget* label = window->dialog_item(id_label);
+        EXPECT_EQ(label->font(), window->font());
+        EXPECT_EQ(window->palette().color(QPalette::Window), window->palette().color(QPalette::Button));
     }
-    // Unbound labels keep the window's font and ground.
-    QWidget* label = m_window->dialog_item(id_label);
-    EXPECT_EQ(label->font(), m_window->font());
-    EXPECT_EQ(m_window->palette().color(QPalette::Window), m_window->palette().color(QPalette::Button));
+}
+
+// What screen readers hear of a drop-down list: its accessible name, else its label's (without the
+// mnemonic's mark), else its text as Qt has it on Linux; its value is the selected or typed text. An
+// editable list's field carries the list's name. Pressing the list drops it down and closes it again.
+TEST_F(WindowControlsTest, ScreenReadersNameListsByNameOrLabelNotByValue)
+{
+    const struct
+    {
+        const char* what;
+        int id;
+        const char* text;
+        const char* name;
+    } rows[] = {
+        {"list with a name", id_fixed_list, "耐克", "打印机"},
+        {"editable list with a label", id_editable_list, "新世界百货", "店名"},
+        {"list with neither", id_unnamed_list, "PDF", "PDF"},
+    };
+    show();
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        QtDropDownList list;
+        ASSERT_TRUE(list.bind_control(m_window.get(), row.id));
+        const Text text = gbk_from_utf8(row.text);
+        list.add_item(text);
+        list.set_selection(0);
+        QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(list.widget());
+        ASSERT_NE(accessible, nullptr);
+        EXPECT_EQ(accessible->role(), QAccessible::ComboBox);
+        EXPECT_EQ(accessible->text(QAccessible::Name), QString::fromUtf8(row.name));
+        EXPECT_EQ(accessible->text(QAccessible::Value), QString::fromUtf8(row.text));
+
+        const bool editable = list.combo_box()->isEditable();
+        ASSERT_EQ(accessible->childCount(), editable ? 2 : 1);
+        EXPECT_EQ(accessible->child(0)->object(), list.combo_box()->view());
+        if (editable) {
+            QAccessibleInterface* field = accessible->child(1);
+            EXPECT_EQ(field->object(), list.combo_box()->lineEdit());
+            EXPECT_EQ(accessible->indexOfChild(field), 1);
+            EXPECT_EQ(field->text(QAccessible::Name), QString::fromUtf8(row.name));
+            list.set_control_text("东方商场"_gbk);
+            EXPECT_EQ(accessible->text(QAccessible::Value), QStringLiteral("东方商场"));
+        }
+
+        QAccessibleActionInterface* actions = accessible->actionInterface();
+        ASSERT_NE(actions, nullptr);
+        ASSERT_TRUE(actions->actionNames().contains(QAccessibleActionInterface::pressAction()));
+        actions->doAction(QAccessibleActionInterface::pressAction());
+        EXPECT_TRUE(list.combo_box()->view()->isVisible());
+        EXPECT_TRUE(accessible->state().expanded);
+        actions->doAction(QAccessibleActionInterface::pressAction());
+        EXPECT_FALSE(list.combo_box()->view()->isVisible());
+        EXPECT_FALSE(accessible->state().expanded);
+    }
 }
 
 TEST_F(WindowControlsTest, FixedListOperations)
@@ -541,6 +666,65 @@ TEST_F(PopupMenuTest, ChosenItemArrivesAfterwardsAsOneMenuCommand)
     EXPECT_EQ(m_commands, std::vector<int>{13247});
     QCoreApplication::processEvents();
     EXPECT_EQ(m_commands.size(), 1u);
+}
+
+// A button that opens the menu from its click handler: pressed from the keyboard (Space, or Enter on
+// the focused button) or by an assistive technology, the menu drops down from the button; clicked with
+// the mouse, it opens where the handler asks (the mouse pointer, in the program).
+TEST_F(PopupMenuTest, MenuOfAButtonPressedWithoutTheMouseOpensUnderIt)
+{
+    QtPushButton button;
+    ASSERT_TRUE(button.bind_control(m_window.get(), id_button));
+    button.on_click([this] { m_menu.show_popup_menu(40, 50); });
+    show();
+    QWidget* widget = button.widget();
+    const QPoint under_button = widget->mapToGlobal(QPoint(0, widget->height()));
+    enum class Press
+    {
+        space,
+        enter,
+        mouse,
+        assistive,
+    };
+    // In this order: the mouse's click must not make the assistive technology's press look like one.
+    const struct
+    {
+        const char* what;
+        Press press;
+        QPoint at;
+    } rows[] = {
+        {"Space", Press::space, under_button},
+        {"Enter", Press::enter, under_button},
+        {"mouse", Press::mouse, QPoint(40, 50)},
+        {"assistive technology", Press::assistive, under_button},
+        {"mouse again", Press::mouse, QPoint(40, 50)},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        choose(QString());
+        m_shown_at = QPoint(-1, -1);
+        widget->setFocus();
+        switch (row.press) {
+        case Press::space:
+            QTest::keyClick(widget, Qt::Key_Space);
+            break;
+        case Press::enter:
+            QTest::keyClick(widget, Qt::Key_Return);
+            break;
+        case Press::mouse:
+            QTest::mouseClick(widget, Qt::LeftButton);
+            break;
+        case Press::assistive:
+            QAccessible::queryAccessibleInterface(widget)->actionInterface()->doAction(
+                QAccessibleActionInterface::pressAction());
+            break;
+        }
+        EXPECT_TRUE(QTest::qWaitFor([this] { return m_shown_at != QPoint(-1, -1); }, 5000));
+        EXPECT_EQ(m_shown_at, row.at);
+    }
+    // Outside a click handler the menu opens where it is asked to.
+    m_menu.show_popup_menu(70, 80);
+    EXPECT_EQ(m_shown_at, QPoint(70, 80));
 }
 
 TEST_F(PopupMenuTest, DismissingCallsNothing)
