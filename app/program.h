@@ -5,7 +5,7 @@
 //
 // A program built without a vendor server (VORSA_VENDOR_SERVER empty) can never fetch a notice page,
 // so it is built without the web view. One built with a server loads the web view's module only when a
-// notice page has arrived (runtime/qt/notice_view_module.h): mapping the web engine's libraries costs
+// notice page has arrived (runtime/web/notice_view_module.h): mapping the web engine's libraries costs
 // about 20 ms and 25 MB, which a start whose server does not answer need not pay.
 
 #include <QApplication>
