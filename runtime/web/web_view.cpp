@@ -118,16 +118,32 @@ protected:
     bool javaScriptPrompt(const QUrl&, const QString&, const QString&, QString*) override { return false; }
 };
 
-// The engine takes its command line from QTWEBENGINE_CHROMIUM_FLAGS (which then replaces the
-// program's arguments) when it starts: ours alone. Connections are made directly, as the program's HTTP
-// client makes them, whatever proxy the environment names; and nothing switches the sandbox off or
-// opens the page to a debugger.
-void configure_engine_once()
+// The server as the network stack names it, "host:port" ("[::1]:80" for an IPv6 address); empty for
+// none.
+QByteArray host_and_port(const QUrl& server)
+{
+    if (!server.isValid() || server.host().isEmpty()) return {};
+    const QString host = server.host().contains(u':') ? u'[' + server.host() + u']' : server.host();
+    return (host + u':' + QString::number(server.port(default_port(server.scheme())))).toUtf8();
+}
+
+// The engine reads its command line (QTWEBENGINE_CHROMIUM_FLAGS) and settings from the environment
+// when it starts: ours alone, from the first view's server.
+// - The network stack resolves no host but the server's (host and port): every other name or address
+//   fails as unknown. It holds where the request rules come too late: a redirect is followed before
+//   their answer.
+// - Connections are made directly, as the program's HTTP client makes them, whatever proxy the
+//   environment names.
+// - Nothing switches the sandbox off or opens the page to a debugger.
+void configure_engine_once(const QUrl& server)
 {
     static bool configured = false;
     if (configured) return;
     configured = true;
-    qputenv("QTWEBENGINE_CHROMIUM_FLAGS", "--no-proxy-server");
+    const QByteArray allowed = host_and_port(server);
+    const QByteArray rules =
+        (allowed.isEmpty() ? QByteArray() : "MAP " + allowed + ' ' + allowed + ", ") + "MAP * ~NOTFOUND";
+    qputenv("QTWEBENGINE_CHROMIUM_FLAGS", "--no-proxy-server --host-resolver-rules=\"" + rules + '"');
     qunsetenv("QTWEBENGINE_DISABLE_SANDBOX");
     qunsetenv("QTWEBENGINE_REMOTE_DEBUGGING");
 }
@@ -205,7 +221,7 @@ WebView::~WebView()
 bool WebView::create_web_view(QWidget* parent, const Text& address, int x, int y, int width, int height)
 {
     if (m_view || !web_views_allowed()) return false;
-    configure_engine_once();
+    configure_engine_once(QUrl(m_server));
     // A profile of the view's own, off the record (it keeps nothing on disk), carries the request rules;
     // the engine starts with the first one.
     m_profile = new QWebEngineProfile;

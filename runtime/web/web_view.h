@@ -10,7 +10,8 @@
 // - Its documents, frames and sub-resources come only from one server (scheme, host and port as
 //   given) or from data: and about: addresses; every other request is refused before it is made,
 //   and always directly: proxies named in the environment (http_proxy) are not used, as the
-//   program's HTTP client does not use them.
+//   program's HTTP client does not use them. The engine's network stack knows no other host at all;
+//   it learns the server from the first view of the process, so all views of a process share it.
 // - The engine's processes (the page's renderer among them) may not grow beyond
 //   web_process_memory_limit of private memory; a renderer that tries ends and leaves the view empty.
 // - The engine runs pages only in its sandbox, which it cannot set up for the root user: as root no
