@@ -42,10 +42,12 @@ int program_main(int argc, char* argv[], const std::function<void(QApplication&)
 #if VORSA_NOTICE_VIEW
     // The notice page's view, from its module once a page has arrived; its widget becomes a child of the
     // window and goes with it.
+    // The page loads from the vendor's server only.
     std::unique_ptr<runtime::Control> notice_view;
-    options.notice_view = [&notice_view](QWidget* parent, const runtime::Text& page) -> runtime::Control* {
-        notice_view =
-            runtime::load_notice_view(parent, page, preview_left, preview_top, preview_width, preview_height);
+    options.notice_view = [&notice_view, server = options.server_address](QWidget* parent,
+                                                                          const runtime::Text& page) {
+        notice_view = runtime::load_notice_view(parent, page, server, preview_left, preview_top,
+                                                preview_width, preview_height);
         return notice_view.get();
     };
 #endif

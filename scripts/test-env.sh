@@ -1,7 +1,5 @@
 # Environment and services for the tests; sourced by scripts/test.sh.
 export QT_QPA_PLATFORM=offscreen
-# The web view's sandbox refuses to run as root.
-if [ "$(id -u)" -eq 0 ]; then export QTWEBENGINE_DISABLE_SANDBOX=1; fi
 
 # The printing tests print through the local CUPS spooler on a queue whose driver (scripts/test-printer.ppd)
 # takes custom page sizes and passes the spooler's PDF on unchanged, and whose device is a TCP socket on

@@ -1,6 +1,7 @@
 // Loading the notice view's module: see runtime/web/notice_view_module.h.
 
 #include "runtime/web/notice_view_module.h"
+#include "runtime/web/web_view.h"
 
 #include <QCoreApplication>
 #include <QLibrary>
@@ -52,11 +53,12 @@ NoticeViewEntry module_entry()
 
 } // namespace
 
-std::unique_ptr<Control> load_notice_view(QWidget* parent, const Text& page, int x, int y, int width,
-                                          int height)
+std::unique_ptr<Control> load_notice_view(QWidget* parent, const Text& page, const Text& server, int x, int y,
+                                          int width, int height)
 {
+    if (!web_views_allowed()) return nullptr;
     const NoticeViewEntry entry = module_entry();
-    return std::unique_ptr<Control>(entry ? entry(parent, page, x, y, width, height) : nullptr);
+    return std::unique_ptr<Control>(entry ? entry(parent, page, server, x, y, width, height) : nullptr);
 }
 
 } // namespace vorsa::runtime
