@@ -25,6 +25,7 @@ LAYERS = [
     ["runtime/widgets", "runtime/web", "runtime/print", "receipt", "online"],
     ["online/qt"],
     ["app"],
+    ["app/qt"],
 ]
 
 # Built without Qt.

@@ -7,15 +7,15 @@
 // Needs the spooler's test queue (scripts/test-env.sh); without it the test skips.
 //   VORSA_SOAK_ROUNDS   rounds to run instead of 2000 (for a quick look)
 
-#include "app/main_window.h"
-#include "app/program_platform.h"
-#include "print_support.h"
+#include "app/qt/main_window.h"
+#include "app/qt/program_platform.h"
 #include "runtime/print/printer.h"
 #include "runtime/settings/settings.h"
 #include "runtime/settings/settings_keys.h"
 #include "runtime/text/gbk.h"
 #include "runtime/widgets/control_widgets.h"
 #include "runtime/widgets/qt_interaction.h"
+#include "tests/app/print_support.h"
 #include "tests/runtime/qt/qt_test_app.h"
 
 #include <QApplication>

@@ -10,10 +10,9 @@
 //   VORSA_TEST_PRINTER_NON_GBK         a queue like the first whose name GBK cannot hold
 
 #include "app/lists.h"
-#include "app/main_window.h"
 #include "app/printing.h"
-#include "app/program_platform.h"
-#include "print_support.h"
+#include "app/qt/main_window.h"
+#include "app/qt/program_platform.h"
 #include "receipt/layout.h"
 #include "receipt/model.h"
 #include "receipt/print.h"
@@ -27,6 +26,7 @@
 #include "runtime/surface/surface.h"
 #include "runtime/text/gbk.h"
 #include "runtime/widgets/qt_interaction.h"
+#include "tests/app/print_support.h"
 #include "tests/runtime/qt/qt_test_app.h"
 
 #include <QBuffer>
