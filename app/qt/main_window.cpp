@@ -1,15 +1,7 @@
 #include "app/qt/main_window.h"
 
 #include "app/control_ids.h"
-#include "app/printing.h"
-#include "app/quantity.h"
 #include "online/qt/local_sources.h"
-#include "runtime/controls/interaction.h"
-#include "runtime/qt/drawing_board.h"
-#include "runtime/settings/settings.h"
-#include "runtime/settings/settings_keys.h"
-#include "runtime/surface/picture.h"
-#include "runtime/surface/surface.h"
 #include "ui_main_window.h"
 
 #include <QApplication>
@@ -19,8 +11,8 @@
 #include <QImageReader>
 #include <QPixmap>
 #include <QTimer>
-#include <future>
 #include <mutex>
+#include <utility>
 
 // The resource file lives in a static library and is linked in only when registered; Qt's macro must
 // be used outside any namespace.
@@ -32,9 +24,6 @@ static void register_resources()
 namespace vorsa::app {
 
 namespace {
-
-// How long an online start may keep the window unseen: past this the window is shown while it waits.
-constexpr std::chrono::milliseconds show_waiting_after{100};
 
 void ensure_resources()
 {
@@ -51,30 +40,58 @@ runtime::Bytes resource_bytes(const QString& name)
     return runtime::Bytes(data.begin(), data.end());
 }
 
+CounterControls counter_controls(WindowControls& c)
+{
+    return {c.product_edit,    c.size_edit,          c.price_edit,   c.quantity_edit, c.shop_box,
+            c.date_edit,       c.clerk_edit,         c.address_edit, c.quantity_spin, c.brand_box,
+            c.printer_box,     c.add_preview_button, c.print_button, c.clear_button,  c.remove_shop_button,
+            c.settings_button, c.history_button,     c.brand_menu,   c.history_menu};
+}
+
+// The counter's options with the program's own pictures and, for a start that fetches nothing, sources
+// that convert the pictures with Qt.
+CounterOptions counter_options(StartOptions options)
+{
+    CounterOptions counter = static_cast<CounterOptions&&>(options);
+    if (!counter.online_sources) {
+        counter.online_sources =
+            [](std::function<void(const runtime::Text&)> show_notice,
+               const online::HttpSettings& http) -> std::unique_ptr<online::OnlineSources> {
+            return std::make_unique<online::QtLocalSources>(std::move(show_notice), http);
+        };
+    }
+    if (counter.builtin_logos.empty()) counter.builtin_logos = online::builtin_logos();
+    if (counter.title_picture.empty()) counter.title_picture = title_picture();
+    return counter;
+}
+
 } // namespace
 
-// The printer list asked for once the window has been painted. Listing the spooler's queues loads
-// libcups with its TLS, Kerberos and Avahi libraries, which would otherwise compete with making and
-// painting the window. The list is filled in when the answer arrives, or earlier, at the first key or
-// mouse input, which then waits for it: the user never acts on a window whose printer list is missing.
-class LatePrinterList : public QObject
+// Watches the application's events for the window's first paint and the first key or mouse input.
+class QtCounterWindow::FirstEvents : public QObject
 {
 public:
-    LatePrinterList(QWidget& window, PrinterNameSource source, std::function<void(const TextList&)> fill)
-        : m_window(&window), m_source(std::move(source)), m_fill(std::move(fill))
+    explicit FirstEvents(QWidget* window) : m_window(window) {}
+
+    void watch_paint(std::function<void()> painted)
     {
-        qApp->installEventFilter(this);
-        // A window that waited for the vendor's server has been painted already.
-        if (window.isVisible()) QTimer::singleShot(0, this, [this] { start(); });
+        m_painted = std::move(painted);
+        update_filter();
+    }
+    void watch_input(std::function<void()> input)
+    {
+        m_input = std::move(input);
+        update_filter();
     }
 
     bool eventFilter(QObject* watched, QEvent* event) override
     {
-        if (m_filled) return false;
-        if (watched == m_window && event->type() == QEvent::Paint && !m_listing.valid())
-            QTimer::singleShot(0, this, [this] { start(); });
-        else if (is_input(event->type()))
-            fill_now();
+        if (m_painted && watched == m_window && event->type() == QEvent::Paint) {
+            QTimer::singleShot(0, this, std::exchange(m_painted, {}));
+        } else if (m_input && is_input(event->type())) {
+            std::exchange(m_input, {})();
+        }
+        update_filter();
         return false;
     }
 
@@ -97,33 +114,23 @@ private:
         }
     }
 
-    void start()
+    // Filters the application's events only while something is watched for.
+    void update_filter()
     {
-        if (m_listing.valid()) return;
-        m_listing = std::async(std::launch::async, [this, source = m_source] {
-            TextList names;
-            if (source) source(names);
-            QMetaObject::invokeMethod(
-                this, [this] { fill_now(); }, Qt::QueuedConnection);
-            return names;
-        });
-    }
-
-    void fill_now()
-    {
-        if (m_filled) return;
-        m_filled = true;
-        qApp->removeEventFilter(this);
-        start();
-        m_fill(m_listing.get());
+        const bool watching = m_painted || m_input;
+        if (watching == m_installed) return;
+        m_installed = watching;
+        if (watching) {
+            qApp->installEventFilter(this);
+        } else {
+            qApp->removeEventFilter(this);
+        }
     }
 
     QPointer<QWidget> m_window;
-    PrinterNameSource m_source;
-    std::function<void(const TextList&)> m_fill;
-    bool m_filled = false;
-    // Last, so that its wait for a running listing ends before the rest goes.
-    std::future<TextList> m_listing;
+    std::function<void()> m_painted;
+    std::function<void()> m_input;
+    bool m_installed = false;
 };
 
 void main_window_form(QDialog& dialog)
@@ -152,25 +159,19 @@ runtime::Bytes title_picture()
     return resource_bytes(QStringLiteral(":/title.jpg"));
 }
 
-MainWindow::MainWindow(std::string settings_path, StartOptions options)
-    : m_settings_path(std::move(settings_path)), m_options(std::move(options)),
-      m_board(new runtime::DrawingBoard),
-      m_lists(ListControls{m_controls.brand_box, m_controls.shop_box, m_controls.printer_box,
-                           m_controls.product_edit, m_controls.size_edit, m_controls.price_edit,
-                           m_controls.clerk_edit, m_controls.address_edit, m_controls.brand_menu,
-                           m_controls.history_menu},
-              m_settings_path)
+QtCounterWindow::QtCounterWindow(std::string settings_path, StartOptions options)
+    : m_notice_view(options.notice_view), m_context(std::make_unique<QObject>()),
+      m_counter(counter_controls(m_controls), *this, std::move(settings_path),
+                counter_options(std::move(options)))
 {
 }
 
-// The board and the notice view are children of the window once it exists and go with it; a board
-// that never got its window is ours to delete.
-MainWindow::~MainWindow()
+QtCounterWindow::~QtCounterWindow()
 {
-    delete m_board;
+    if (m_busy) QGuiApplication::restoreOverrideCursor();
 }
 
-void MainWindow::on_window_created(runtime::MainDialog& window)
+void QtCounterWindow::on_window_created(runtime::MainDialog& window)
 {
     // The menus appear over this window and report their choice to it.
     m_window = &window;
@@ -179,81 +180,14 @@ void MainWindow::on_window_created(runtime::MainDialog& window)
 
     window.set_window_icon(program_icon());
     bind_controls(window);
-    m_controls.quantity_spin.on_delta([this](int delta) { step_quantity(m_controls.quantity_edit, delta); });
-    m_controls.date_edit.set_control_text(make_date_text(m_options.today()));
-
-    m_controls.print_button.on_click([this] {
-        if (m_options.printer) print_receipt(m_lists, *m_options.printer, m_record, m_lines);
+    QObject::connect(&window, &QDialog::finished, m_context.get(), [this] {
+        if (m_close) m_close();
     });
-    m_controls.add_preview_button.on_click([this] { add_line(); });
-    m_controls.clear_button.on_click([this] { clear_lines(); });
-    m_controls.remove_shop_button.on_click([this] { m_lists.remove_shop(); });
-    m_controls.settings_button.on_click([this] { m_lists.show_brand_menu(); });
-    m_controls.history_button.on_click([this] { m_lists.show_history_menu(); });
-    m_controls.printer_box.on_selection_changed([this] { m_lists.remember_printer(); });
-    window.on_menu_command_event([this](int id) { m_lists.on_menu_command(id); });
-
-    show_title_picture(window);
-
-    // With a vendor server the rest of the start waits for the network, up to the start's time limit
-    // counted from here. A server that answers at once keeps nobody waiting, and the window appears
-    // once, complete, as in an offline start. One that keeps the start waiting longer gets the window
-    // shown with its title picture, its inputs disabled under a busy cursor until the brands and
-    // lists are in.
-    const bool waits_for_network = !m_options.server_address.empty();
-    bool shown_waiting = false;
-    QTimer show_waiting;
-    if (waits_for_network) {
-        show_waiting.setSingleShot(true);
-        QObject::connect(&show_waiting, &QTimer::timeout, &window, [&window, &shown_waiting] {
-            window.show();
-            window.setEnabled(false);
-            QGuiApplication::setOverrideCursor(Qt::WaitCursor);
-            shown_waiting = true;
-        });
-        show_waiting.start(show_waiting_after);
-    }
-
-    // The close box meanwhile ends the start: the transfers are aborted, and the rest of the start,
-    // which would read the spooler and write the settings file, is left out.
-    online::HttpStop stop;
-    const QMetaObject::Connection closing =
-        QObject::connect(&window, &QDialog::finished, &window, [&stop] { stop.stop(); });
-    online::HttpSettings http;
-    http.inactivity_timeout = m_options.online_inactivity_timeout;
-    http.deadline = std::chrono::steady_clock::now() + m_options.online_time_limit;
-    http.stop = &stop;
-    online::OnlineBrands brands;
-    // What the start saves (the online brands, the history made tidy) goes into one write of the file.
-    runtime::SettingChanges start_changes;
-    run_online_refresh(window, brands, http, start_changes);
-    QObject::disconnect(closing);
-    if (stop.stopped()) {
-        if (shown_waiting) QGuiApplication::restoreOverrideCursor();
-        return;
-    }
-
-    const runtime::Text ticked = runtime::read_setting(m_settings_path, section_print, key_ticked_brands);
-    if (m_options.printers_after_first_paint) {
-        m_lists.load_remembered_values({});
-        m_late_printers = std::make_unique<LatePrinterList>(
-            window, m_options.printers, [this](const TextList& names) { m_lists.add_printers(names); });
-    } else {
-        m_lists.load_remembered_values(m_options.printers ? m_options.printers
-                                                          : PrinterNameSource([](TextList&) { return 0; }));
-    }
-    m_lists.rebuild_history_menu({}, start_changes);
-    runtime::write_settings(m_settings_path, start_changes);
-    m_lists.build_brand_lists(std::move(brands.brand_names), std::move(brands.brand_logos), ticked);
-
-    show_waiting.stop();
-    if (shown_waiting) {
-        QGuiApplication::restoreOverrideCursor();
-        window.setEnabled(true);
-    }
+    m_first_events = std::make_unique<FirstEvents>(&window);
+    m_counter.start();
 }
 
-void MainWindow::bind_controls(runtime::MainDialog& window)
+void QtCounterWindow::bind_controls(runtime::MainDialog& window)
 {
     WindowControls& c = m_controls;
     c.product_edit.bind_control(&window, control_id::product_edit);
@@ -275,96 +209,106 @@ void MainWindow::bind_controls(runtime::MainDialog& window)
     c.history_button.bind_control(&window, control_id::history_button);
 }
 
-void MainWindow::show_title_picture(runtime::MainDialog& window)
+runtime::DrawingSurface& QtCounterWindow::make_preview_board()
 {
-    m_board->create_board(&window, preview_left, preview_top, preview_width, preview_height);
+    if (!m_board) m_board = new runtime::DrawingBoard;
+    m_board->create_board(m_window, preview_left, preview_top, preview_width, preview_height);
     // Screen readers call the preview by this and read the receipt's text as its description.
     m_board->setAccessibleName(QStringLiteral("小票预览"));
     m_board->set_auto_redraw(true);
-    m_board->set_mapping_mode(runtime::mapping_pixels);
-    if (const auto title = runtime::picture_from_bytes(title_picture()))
-        m_board->draw_picture(*title, 0, 0, preview_width, preview_height);
-}
-
-void MainWindow::run_online_refresh(runtime::MainDialog& window, online::OnlineBrands& brands,
-                                    const online::HttpSettings& http, runtime::SettingChanges& changes)
-{
-    // A fetched notice page takes the preview's place until the first preview.
-    auto show_notice = [this, &window](const runtime::Text& page) {
-        if (!m_options.notice_view) return;
-        m_board->set_visible(false);
-        m_notice_view = m_options.notice_view(&window, page);
-        if (!m_notice_view) m_board->set_visible(true);
-    };
-    const std::unique_ptr<online::OnlineSources> sources =
-        m_options.online_sources ? m_options.online_sources(show_notice, http)
-                                 : std::make_unique<online::QtLocalSources>(show_notice, http);
-    brands = online::online_refresh(*sources, m_settings_path, m_options.server_address,
-                                    online::builtin_logos(), changes);
-}
-
-void MainWindow::add_line()
-{
-    m_board->set_visible(true);
-    const receipt::LineInput input{
-        m_controls.product_edit.get_control_text(), m_controls.size_edit.get_control_text(),
-        m_controls.price_edit.get_control_text(), m_controls.quantity_edit.get_control_text()};
-    const receipt::AddOutcome outcome = receipt::add_line(m_lines, input);
-    switch (outcome.result) {
-    case receipt::AddResult::ignored:
-        return;
-    case receipt::AddResult::table_full:
-        runtime::message_box(receipt::table_full_message(), runtime::mb_ok, receipt::table_full_caption());
-        return;
-    case receipt::AddResult::added:
-        break;
-    }
-    m_lists.rebuild_history_menu(outcome.history_entry);
-    receipt::refresh_preview(*this);
-}
-
-void MainWindow::clear_lines()
-{
-    m_lines.clear();
-    receipt::refresh_preview(*this);
-}
-
-runtime::DrawingSurface& MainWindow::board()
-{
     return *m_board;
 }
 
-void MainWindow::set_board_visible(bool shown)
+void QtCounterWindow::set_preview_board_visible(bool shown)
 {
-    m_board->set_visible(shown);
+    if (m_board) m_board->set_visible(shown);
 }
 
-bool MainWindow::web_view_visible() const
+runtime::Control* QtCounterWindow::make_notice_view(const runtime::Text& page)
 {
-    return m_notice_view && m_notice_view->is_visible();
+    return m_notice_view ? m_notice_view(m_window, page) : nullptr;
 }
 
-void MainWindow::set_web_view_visible(bool shown)
+void QtCounterWindow::on_menu_command(std::function<void(int)> handler)
 {
-    if (m_notice_view) m_notice_view->set_visible(shown);
+    if (m_window) m_window->on_menu_command_event(std::move(handler));
 }
 
-receipt::ReceiptFields MainWindow::receipt_fields() const
+void QtCounterWindow::show_window()
 {
-    const WindowControls& c = m_controls;
-    return {c.shop_box.get_control_text(),     c.clerk_edit.get_control_text(),
-            c.address_edit.get_control_text(), c.date_edit.get_control_text(),
-            c.brand_box.get_control_text(),    c.brand_box.get_selection()};
+    if (m_window) m_window->show();
+}
+
+void QtCounterWindow::set_window_enabled(bool enabled)
+{
+    if (m_window) m_window->setEnabled(enabled);
+}
+
+void QtCounterWindow::set_busy_cursor(bool busy)
+{
+    if (busy == m_busy) return;
+    m_busy = busy;
+    if (busy) {
+        QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+    } else {
+        QGuiApplication::restoreOverrideCursor();
+    }
+}
+
+int QtCounterWindow::start_timer(std::chrono::milliseconds delay, std::function<void()> due)
+{
+    const int number = ++m_next_timer;
+    auto* timer = new QTimer(m_context.get());
+    timer->setSingleShot(true);
+    QObject::connect(timer, &QTimer::timeout, timer, [this, number, timer, due = std::move(due)] {
+        m_timers.erase(number);
+        timer->deleteLater();
+        due();
+    });
+    m_timers[number] = timer;
+    timer->start(delay);
+    return number;
+}
+
+void QtCounterWindow::stop_timer(int timer)
+{
+    const auto found = m_timers.find(timer);
+    if (found == m_timers.end()) return;
+    delete found->second;
+    m_timers.erase(found);
+}
+
+void QtCounterWindow::on_close(std::function<void()> handler)
+{
+    m_close = std::move(handler);
+}
+
+void QtCounterWindow::on_first_paint(std::function<void()> painted)
+{
+    // A window that waited for the vendor's server has been painted already.
+    if (m_window && m_window->isVisible()) {
+        QTimer::singleShot(0, m_context.get(), std::move(painted));
+    } else if (m_first_events) {
+        m_first_events->watch_paint(std::move(painted));
+    }
+}
+
+void QtCounterWindow::on_first_input(std::function<void()> input)
+{
+    if (m_first_events) m_first_events->watch_input(std::move(input));
+}
+
+void QtCounterWindow::post(std::function<void()> work)
+{
+    QMetaObject::invokeMethod(m_context.get(), std::move(work), Qt::QueuedConnection);
 }
 
 int start_program(const StartOptions& options)
 {
-    const std::string settings_path = current_settings_path();
-    mark_hidden(settings_path);
-    clear_read_only(settings_path);
-    MainWindow program(settings_path, options);
-    runtime::run_main_dialog(main_window_form,
-                             [&program](runtime::MainDialog& window) { program.on_window_created(window); });
+    QtCounterWindow counter_window(prepare_settings_file(), options);
+    runtime::run_main_dialog(main_window_form, [&counter_window](runtime::MainDialog& window) {
+        counter_window.on_window_created(window);
+    });
     return 0;
 }
 

@@ -1,71 +1,39 @@
 #pragma once
-// The main window: the program-wide objects (one control object per control, the preview picture
-// box, the popup menus, the receipt's line table and record, the remembered lists), the window's
-// creation handler that binds and fills them, and the handlers of the buttons and the spin control.
+// The counter's window over Qt Widgets: makes the window's controls from its form
+// (resources/main_window.ui), binds one control object to each by identifier and hands them to the
+// counter (app/counter.h), which does everything else. It implements the counter's window seam with Qt:
+// the drawing board and the notice page's view in the preview area, timers, the busy cursor, the close
+// box, the first paint and input, and the window thread's queue.
 
-#include "app/lists.h"
-#include "app/startup.h"
-#include "online/http_settings.h"
-#include "online/refresh.h"
-#include "receipt/layout.h"
-#include "receipt/model.h"
-#include "receipt/preview.h"
-#include "runtime/controls/printer.h"
+#include "app/counter.h"
+#include "app/counter_window.h"
 #include "runtime/qt/drawing_board.h"
 #include "runtime/widgets/popup_menu.h"
 #include "runtime/widgets/window_controls.h"
 
 #include <QPointer>
-#include <chrono>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 
+class QTimer;
 class QWidget;
 
 namespace vorsa::app {
 
-class LatePrinterList;
-
-// The preview area's rectangle in the window's client pixels.
-inline constexpr int preview_left = 180;
-inline constexpr int preview_top = 8;
-inline constexpr int preview_width = receipt::preview_width;
-inline constexpr int preview_height = receipt::preview_height;
-
-// Shows the notice page in a child of `parent` at the preview's rectangle and returns it as a control
+// Shows the notice page in a child of `parent` on the preview's rectangle and returns it as a control
 // (the first preview hides it), or nullptr when no view could be made.
 using NoticeViewFactory = std::function<runtime::Control*(QWidget* parent, const runtime::Text& page)>;
 
-// Makes the refresh's sources for a start with a vendor server: `show_notice` puts a fetched page in the
-// window, every request is made with `http` (its time limit and the stop of the window's close box).
-// online::make_http_sources is the one over the Qt HTTP client.
-using OnlineSourcesFactory = std::function<std::unique_ptr<online::OnlineSources>(
-    std::function<void(const runtime::Text& page)> show_notice, const online::HttpSettings& http)>;
-
-// What start-up takes from the outside: the clock, the vendor's server, the printers, the web view.
-// The objects given here outlive the window.
-struct StartOptions
+// What the program's start takes: the counter's options and the web view. Without an online_sources
+// factory nothing is fetched, as from a server that does not answer: the window then converts the
+// pictures with Qt and links no HTTP client, which an offline build does without. The title picture
+// and the built-in logos, when not given, are the program's own.
+struct StartOptions : CounterOptions
 {
-    std::function<LocalDate()> today = local_today;
-    // "http://host[:port]"; empty starts offline.
-    runtime::Text server_address;
-    // What fetches from the server. Without a factory nothing is fetched, as from a server that does not
-    // answer: the window then links no HTTP client, which an offline build does without.
-    OnlineSourcesFactory online_sources;
-    // Names of the installed printers; without a source the printer list stays empty.
-    PrinterNameSource printers;
-    // The printers asked for on a thread once the window has been painted, not while it is made. The
-    // list is in before the first key or mouse input is handled (such input waits for it).
-    bool printers_after_first_paint = false;
     // Without a factory the notice page is not shown (the title picture stays).
     NoticeViewFactory notice_view;
-    // The printer "开始打印" prints on; without one the print button does nothing.
-    runtime::PrintDevice* printer = nullptr;
-    // The start waits for the vendor's server at most this long in all, counted from the window shown.
-    std::chrono::milliseconds online_time_limit = online::refresh_time_limit;
-    // A request to the server that moves no byte for this long is given up.
-    std::chrono::milliseconds online_inactivity_timeout = online::HttpSettings{}.inactivity_timeout;
 };
 
 // The window's controls, one object each, named as the program calls them.
@@ -101,68 +69,62 @@ QIcon program_icon();
 // The built-in title picture (a 340 x 400 JPEG) shown in the preview area until the first preview.
 runtime::Bytes title_picture();
 
-class MainWindow : public receipt::PreviewContext
+class QtCounterWindow final : public CounterWindow
 {
 public:
-    // Needs a QApplication. Every object starts empty; the window binds them when it is created.
-    MainWindow(std::string settings_path, StartOptions options);
-    ~MainWindow() override;
-    MainWindow(const MainWindow&) = delete;
-    MainWindow& operator=(const MainWindow&) = delete;
+    // Needs a QApplication. The control objects start unbound; the window binds them when it is made.
+    QtCounterWindow(std::string settings_path, StartOptions options);
+    ~QtCounterWindow() override;
+    QtCounterWindow(const QtCounterWindow&) = delete;
+    QtCounterWindow& operator=(const QtCounterWindow&) = delete;
 
-    // The window's creation handler: keeps the window, sets the icon, binds the controls, wires the
-    // spin control, writes the date, wires the handlers, shows the title picture in the preview area,
-    // runs the online refresh and fills the lists from the settings file. With a vendor server that
-    // does not answer at once the window is shown while it waits and kept disabled, under a busy
-    // cursor, until the lists are filled; the refresh ends within StartOptions::online_time_limit.
-    // Closing the window meanwhile ends the start at once: the transfers are aborted and nothing more
-    // is read, built or written.
+    // The window's creation handler: keeps the window, sets the icon, binds the controls and starts the
+    // counter over them.
     void on_window_created(runtime::MainDialog& window);
 
-    // "添加预览": stores the typed line (nothing without product or size, a message when the table is
-    // full), adds it to the history and rebuilds the preview.
-    void add_line();
-    // "清除": empties the line table and rebuilds the preview.
-    void clear_lines();
-
     WindowControls& controls() { return m_controls; }
+    Counter& counter() { return m_counter; }
     runtime::MainDialog* window() const { return m_window; }
-    Lists& lists() { return m_lists; }
-    const std::string& settings_path() const { return m_settings_path; }
-
-    // The preview build's view of the window.
-    runtime::DrawingSurface& board() override;
-    void set_board_visible(bool shown) override;
-    bool web_view_visible() const override;
-    void set_web_view_visible(bool shown) override;
-    receipt::ReceiptFields receipt_fields() const override;
-    const std::vector<runtime::Bytes>& ticked_logos() const override { return m_lists.ticked_logos(); }
-    const receipt::ReceiptLines& receipt_lines() const override { return m_lines; }
-    receipt::ReceiptData& receipt_data() override { return m_record; }
-
+    // The preview picture box, once the counter has made it.
     runtime::DrawingBoard& preview_board() { return *m_board; }
 
-private:
-    void bind_controls(runtime::MainDialog& window);
-    void show_title_picture(runtime::MainDialog& window);
-    void run_online_refresh(runtime::MainDialog& window, online::OnlineBrands& brands,
-                            const online::HttpSettings& http, runtime::SettingChanges& changes);
+    runtime::DrawingSurface& make_preview_board() override;
+    void set_preview_board_visible(bool shown) override;
+    runtime::Control* make_notice_view(const runtime::Text& page) override;
+    void on_menu_command(std::function<void(int command_id)> handler) override;
+    void show_window() override;
+    void set_window_enabled(bool enabled) override;
+    void set_busy_cursor(bool busy) override;
+    int start_timer(std::chrono::milliseconds delay, std::function<void()> due) override;
+    void stop_timer(int timer) override;
+    void on_close(std::function<void()> handler) override;
+    void on_first_paint(std::function<void()> painted) override;
+    void on_first_input(std::function<void()> input) override;
+    void post(std::function<void()> work) override;
 
-    std::string m_settings_path;
-    StartOptions m_options;
+private:
+    class FirstEvents;
+
+    void bind_controls(runtime::MainDialog& window);
+
+    NoticeViewFactory m_notice_view;
     WindowControls m_controls;
-    // The board becomes a child of the window, which deletes it; the pointer notices.
-    QPointer<runtime::DrawingBoard> m_board;
-    runtime::Control* m_notice_view = nullptr;
     QPointer<runtime::MainDialog> m_window;
-    std::unique_ptr<LatePrinterList> m_late_printers;
-    Lists m_lists;
-    receipt::ReceiptLines m_lines;
-    receipt::ReceiptData m_record;
+    // The board is a child of the window, which deletes it; the pointer notices.
+    QPointer<runtime::DrawingBoard> m_board;
+    // What posted work and timers run in: gone with this object, so nothing runs on after it.
+    std::unique_ptr<QObject> m_context;
+    std::map<int, QTimer*> m_timers;
+    int m_next_timer = 0;
+    std::function<void()> m_close;
+    std::unique_ptr<FirstEvents> m_first_events;
+    bool m_busy = false;
+    // Last: it goes first, with the late printer list's wait, while what it uses is still there.
+    Counter m_counter;
 };
 
-// The program: the settings file in the current directory, marked hidden, then the main window until
-// it is closed. Returns 0. Needs a QApplication with the Qt platform and interaction installed.
+// The program: the settings file in the current directory, marked hidden, then the window until it is
+// closed. Returns 0. Needs a QApplication with the Qt platform and interaction installed.
 int start_program(const StartOptions& options);
 
 } // namespace vorsa::app

@@ -114,7 +114,7 @@ protected:
             return 1;
         };
         options.printer = &printer;
-        m_program = std::make_unique<MainWindow>((m_directory / "dy.cfg").string(), std::move(options));
+        m_program = std::make_unique<QtCounterWindow>((m_directory / "dy.cfg").string(), std::move(options));
         m_window = runtime::create_main_dialog(
             main_window_form, [this](runtime::MainDialog& made) { m_program->on_window_created(made); });
         m_window->show();
@@ -143,7 +143,7 @@ protected:
     ProgramPlatformGuard m_platform;
     PdfPrinter printer;
     std::filesystem::path m_directory;
-    std::unique_ptr<MainWindow> m_program;
+    std::unique_ptr<QtCounterWindow> m_program;
     std::unique_ptr<runtime::MainDialog> m_window;
 };
 

@@ -345,10 +345,10 @@ protected:
             return 2;
         };
         options.printer = &m_printer;
-        m_program = std::make_unique<MainWindow>(current_settings_path(), std::move(options));
+        m_program = std::make_unique<QtCounterWindow>(current_settings_path(), std::move(options));
         m_window = runtime::create_main_dialog(
             main_window_form, [this](runtime::MainDialog& window) { m_program->on_window_created(window); });
-        m_printer.page = &m_program->board();
+        m_printer.page = &m_program->counter().board();
         m_window->show();
         // However long a busy machine takes; it returns as soon as the window is up.
         ASSERT_TRUE(QTest::qWaitForWindowExposed(m_window.get(), 60000));
@@ -523,11 +523,11 @@ protected:
             return joined(ticked);
         }
         case Look::receipt_logo: {
-            const runtime::Bytes& logo = m_program->receipt_data().logo_picture;
+            const runtime::Bytes& logo = m_program->counter().receipt_data().logo_picture;
             if (logo.empty()) return "(none)";
-            const auto& logos = m_program->lists().brand_logos();
+            const auto& logos = m_program->counter().lists().brand_logos();
             for (std::size_t i = 0; i < logos.size(); ++i)
-                if (logos[i] == logo) return utf8(m_program->lists().brand_names()[i]);
+                if (logos[i] == logo) return utf8(m_program->counter().lists().brand_names()[i]);
             return "(another picture)";
         }
         case Look::shops:
@@ -578,7 +578,7 @@ protected:
     std::string m_pick;
     std::vector<QString> m_boxes;
     testing::RefusingPrinter m_printer;
-    std::unique_ptr<MainWindow> m_program;
+    std::unique_ptr<QtCounterWindow> m_program;
     std::unique_ptr<runtime::MainDialog> m_window;
     fs::path m_root;
     fs::path m_before;

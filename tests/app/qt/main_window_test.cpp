@@ -158,7 +158,7 @@ protected:
 
     void open(StartOptions options = test_options())
     {
-        m_program = std::make_unique<MainWindow>(current_settings_path(), std::move(options));
+        m_program = std::make_unique<QtCounterWindow>(current_settings_path(), std::move(options));
         m_window = runtime::create_main_dialog(
             main_window_form, [this](runtime::MainDialog& window) { m_program->on_window_created(window); });
         m_window->show();
@@ -168,7 +168,7 @@ protected:
 
     WindowControls& controls() { return m_program->controls(); }
     QImage board_picture() { return m_program->preview_board().off_screen_copy(); }
-    int used_rows() { return m_program->receipt_lines().used_rows(); }
+    int used_rows() { return m_program->counter().receipt_lines().used_rows(); }
 
     // Empties the box and types the text into it.
     void retype(runtime::QtEditBox& box, const char* utf8)
@@ -190,7 +190,7 @@ protected:
     fs::path m_root;
     fs::path m_before;
     std::vector<Box> m_boxes;
-    std::unique_ptr<MainWindow> m_program;
+    std::unique_ptr<QtCounterWindow> m_program;
     std::unique_ptr<runtime::MainDialog> m_window;
 };
 
@@ -545,7 +545,7 @@ TEST_F(MainWindowTest, PreviewDescribesTheReceiptsText)
     controls().clerk_edit.set_control_text("李四"_gbk);
     controls().address_edit.set_control_text("东方路1号"_gbk);
     add({"跑鞋", "42", "199", "2"});
-    const QString number = runtime::to_qstring(m_program->receipt_data().receipt_number);
+    const QString number = runtime::to_qstring(m_program->counter().receipt_data().receipt_number);
     EXPECT_EQ(
         preview->text(QAccessible::Description).split(u'\n'),
         (QStringList{QStringLiteral("授权经销商  新世界百货"), QStringLiteral("单据号         ") + number,
@@ -740,7 +740,7 @@ TEST_F(MainWindowTest, OnlineStartShowsTheWindowDisabledWhileItWaits)
         }
     });
     look.start(10);
-    m_program = std::make_unique<MainWindow>(current_settings_path(), std::move(options));
+    m_program = std::make_unique<QtCounterWindow>(current_settings_path(), std::move(options));
     m_window = runtime::create_main_dialog(
         main_window_form, [this](runtime::MainDialog& window) { m_program->on_window_created(window); });
     look.stop();
@@ -891,7 +891,7 @@ TEST_F(MainWindowTest, OnlineStartTakesOnlyCompleteAnswersAndEndsInTime)
         });
         if (row.close_at) closer.start(10);
         clock.start();
-        MainWindow program(current_settings_path(), std::move(options));
+        QtCounterWindow program(current_settings_path(), std::move(options));
         const std::unique_ptr<runtime::MainDialog> window = runtime::create_main_dialog(
             main_window_form, [&program](runtime::MainDialog& made) { program.on_window_created(made); });
         const qint64 ended_at = clock.elapsed();
@@ -924,7 +924,7 @@ TEST_F(MainWindowTest, OnlineStartTakesOnlyCompleteAnswersAndEndsInTime)
         if (brands > 5) {
             EXPECT_EQ(c.brand_menu.get_menu_item_text(5, true), row.page_counts ? "云途"_gbk : "李宁"_gbk);
         }
-        const std::vector<runtime::Bytes>& logos = program.ticked_logos();
+        const std::vector<runtime::Bytes>& logos = program.counter().ticked_logos();
         EXPECT_EQ(logos.size(), row.page_counts ? 1u : 2u);
         for (const runtime::Bytes& ticked : logos)
             EXPECT_EQ(!ticked.empty(), row.logos_come);
@@ -1036,13 +1036,13 @@ TEST_F(MainWindowTest, AddPreviewAddsLinesAndRedrawsThePreview)
     const QImage title = board_picture();
     add({"跑鞋", "42", "199.9", "2"});
     ASSERT_EQ(used_rows(), 1);
-    const receipt::ReceiptLines& lines = m_program->receipt_lines();
+    const receipt::ReceiptLines& lines = m_program->counter().receipt_lines();
     EXPECT_EQ(lines.cell(1, receipt::Column::product), "跑鞋"_gbk);
     EXPECT_EQ(lines.cell(1, receipt::Column::size), "42");
     EXPECT_EQ(lines.cell(1, receipt::Column::unit_price), "199.00");
     EXPECT_EQ(lines.cell(1, receipt::Column::quantity), "2");
     EXPECT_EQ(lines.cell(1, receipt::Column::amount), "398.00");
-    const receipt::ReceiptData first = m_program->receipt_data();
+    const receipt::ReceiptData first = m_program->counter().receipt_data();
     EXPECT_EQ(first.receipt_number.rfind("XS80000035", 0), 0u);
     EXPECT_EQ(first.receipt_number.size(), 20u);
     EXPECT_EQ(first.total_text, "398.00");
@@ -1052,8 +1052,8 @@ TEST_F(MainWindowTest, AddPreviewAddsLinesAndRedrawsThePreview)
 
     add({"T恤", "L", "59", "1"});
     ASSERT_EQ(used_rows(), 2);
-    EXPECT_EQ(m_program->receipt_data().total_text, "457.00");
-    EXPECT_NE(m_program->receipt_data().receipt_number, first.receipt_number);
+    EXPECT_EQ(m_program->counter().receipt_data().total_text, "457.00");
+    EXPECT_NE(m_program->counter().receipt_data().receipt_number, first.receipt_number);
     EXPECT_NE(board_picture(), one_line);
     // The line went into the history as well.
     EXPECT_EQ(controls().history_menu.menu_item_count(), 2);
@@ -1071,7 +1071,7 @@ TEST_F(MainWindowTest, EmptyProductOrSizeDoesNothing)
         SCOPED_TRACE(std::string(line.product) + "/" + line.size);
         add(line);
         EXPECT_EQ(used_rows(), 0);
-        EXPECT_EQ(m_program->receipt_data().receipt_number, "");
+        EXPECT_EQ(m_program->counter().receipt_data().receipt_number, "");
         EXPECT_EQ(board_picture(), title);
         EXPECT_TRUE(m_boxes.empty());
         EXPECT_EQ(controls().history_menu.menu_item_count(), 0);
@@ -1090,7 +1090,7 @@ TEST_F(MainWindowTest, SixthLineShowsTheMessageAndChangesNothingUntilCleared)
     }
     ASSERT_EQ(used_rows(), 5);
     const QImage full = board_picture();
-    const receipt::ReceiptData record = m_program->receipt_data();
+    const receipt::ReceiptData record = m_program->counter().receipt_data();
     EXPECT_EQ(record.total_text, "500.00");
 
     c.product_edit.set_control_text("shoe 6");
@@ -1099,15 +1099,15 @@ TEST_F(MainWindowTest, SixthLineShowsTheMessageAndChangesNothingUntilCleared)
     EXPECT_EQ(m_boxes[0].title, QStringLiteral("已满5条"));
     EXPECT_EQ(m_boxes[0].text, QStringLiteral("最多5条，已满5条，清除重来吧"));
     EXPECT_EQ(used_rows(), 5);
-    EXPECT_EQ(m_program->receipt_lines().cell(5, receipt::Column::product), "shoe 5");
-    EXPECT_EQ(m_program->receipt_data().receipt_number, record.receipt_number);
+    EXPECT_EQ(m_program->counter().receipt_lines().cell(5, receipt::Column::product), "shoe 5");
+    EXPECT_EQ(m_program->counter().receipt_data().receipt_number, record.receipt_number);
     EXPECT_EQ(board_picture(), full);
     EXPECT_EQ(c.history_menu.menu_item_count(), 5);
 
     click(c.clear_button);
     EXPECT_EQ(used_rows(), 0);
-    EXPECT_EQ(m_program->receipt_data().total_text, "0.00");
-    EXPECT_NE(m_program->receipt_data().receipt_number, record.receipt_number);
+    EXPECT_EQ(m_program->counter().receipt_data().total_text, "0.00");
+    EXPECT_NE(m_program->counter().receipt_data().receipt_number, record.receipt_number);
     EXPECT_NE(board_picture(), full);
     // "清除" changes no control.
     EXPECT_EQ(c.product_edit.get_control_text(), "shoe 6");
@@ -1198,7 +1198,7 @@ TEST_F(MainWindowTest, PrintButtonPrintsTheLastPreviewOnTheRememberedPrinter)
     StartOptions options = test_options();
     options.printer = &printer;
     open(options);
-    printer.page = &m_program->board();
+    printer.page = &m_program->counter().board();
     controls().shop_box.set_control_text("西单商场"_gbk);
     controls().clerk_edit.set_control_text("李四"_gbk);
     controls().address_edit.set_control_text("西单北大街120号"_gbk);

@@ -242,7 +242,7 @@ protected:
         options.today = [] { return LocalDate{2014, 10, 6}; };
         options.printers = runtime::list_printers;
         options.printer = &printer;
-        window_program = std::make_unique<MainWindow>(settings, std::move(options));
+        window_program = std::make_unique<QtCounterWindow>(settings, std::move(options));
         window = runtime::create_main_dialog(
             main_window_form, [this](runtime::MainDialog& made) { window_program->on_window_created(made); });
         window->show();
@@ -263,7 +263,7 @@ protected:
         c.price_edit.set_control_text("199");
         QTest::mouseClick(c.add_preview_button.widget(), Qt::LeftButton);
     }
-    std::unique_ptr<MainWindow> window_program;
+    std::unique_ptr<QtCounterWindow> window_program;
     std::unique_ptr<runtime::MainDialog> window;
 
     fs::path keep(const std::string& bytes, const std::string& name)
