@@ -13,7 +13,7 @@
 //   print_bench --benchmark_repetitions=10 --benchmark_enable_random_interleaving=true
 //               --benchmark_report_aggregates_only=true
 //   print_bench --sample=printed.pdf    prints one sample receipt and keeps the PDF the printer received
-#include "app/qt/main_window.h"
+#include "app/qt/qt_counter_window.h"
 #include "receipt/layout.h"
 #include "receipt/print.h"
 #include "runtime/print/printer.h"

@@ -4,8 +4,8 @@
 // the printed page's letters follow the printer's resolution alone, as at 96 dpi. The variables are
 // set before this binary makes its application.
 
-#include "app/qt/main_window.h"
 #include "app/qt/program_platform.h"
+#include "app/qt/qt_counter_window.h"
 #include "runtime/controls/printer.h"
 #include "runtime/qt/page_surface.h"
 #include "runtime/text/gbk.h"

@@ -5,8 +5,8 @@
 // it names, runs its steps (a restart closes the window and starts the program again over the same
 // settings file) and compares what the window shows and the file holds, written as text.
 
-#include "app/qt/main_window.h"
 #include "app/qt/program_platform.h"
+#include "app/qt/qt_counter_window.h"
 #include "runtime/qt/qt_text.h"
 #include "runtime/settings/settings.h"
 #include "runtime/settings/settings_keys.h"

@@ -11,8 +11,8 @@
 
 #include "app/lists.h"
 #include "app/printing.h"
-#include "app/qt/main_window.h"
 #include "app/qt/program_platform.h"
+#include "app/qt/qt_counter_window.h"
 #include "receipt/layout.h"
 #include "receipt/model.h"
 #include "receipt/print.h"

@@ -7,8 +7,8 @@
 // Needs the spooler's test queue (scripts/test-env.sh); without it the test skips.
 //   VORSA_SOAK_ROUNDS   rounds to run instead of 2000 (for a quick look)
 
-#include "app/qt/main_window.h"
 #include "app/qt/program_platform.h"
+#include "app/qt/qt_counter_window.h"
 #include "runtime/print/printer.h"
 #include "runtime/settings/settings.h"
 #include "runtime/settings/settings_keys.h"

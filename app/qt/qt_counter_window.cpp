@@ -1,4 +1,4 @@
-#include "app/qt/main_window.h"
+#include "app/qt/qt_counter_window.h"
 
 #include "app/control_ids.h"
 #include "online/qt/local_sources.h"

@@ -3,9 +3,9 @@
 // boxes are answered through the message-box seam.
 
 #include "app/control_ids.h"
-#include "app/qt/main_window.h"
 #include "app/qt/program.h"
 #include "app/qt/program_platform.h"
+#include "app/qt/qt_counter_window.h"
 #include "online/qt/qt_sources.h"
 #include "online/refresh.h"
 #include "runtime/qt/qt_text.h"
