@@ -106,11 +106,11 @@ public:
     Counter(const Counter&) = delete;
     Counter& operator=(const Counter&) = delete;
 
-    // The start, once the window's controls are bound: wires the spin control, writes the date, wires
-    // the handlers, shows the title picture in the preview area, runs the online refresh and fills the
-    // lists from the settings file. With a vendor server that does not answer at once the window is
-    // shown while it waits and kept disabled, under a busy cursor, until the lists are filled; the
-    // refresh ends within CounterOptions::online_time_limit. Closing the window meanwhile ends the
+    // The start, run once after the window's controls are bound: wires the spin control, writes the
+    // date, wires the handlers, shows the title picture in the preview area, runs the online refresh and
+    // fills the lists from the settings file. With a vendor server that does not answer at once the
+    // window is shown while it waits and kept disabled, under a busy cursor, until the lists are filled;
+    // the refresh ends within CounterOptions::online_time_limit. Closing the window meanwhile ends the
     // start at once: the transfers are aborted and nothing more is read, built or written.
     void start();
 
