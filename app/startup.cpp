@@ -150,6 +150,14 @@ bool clear_read_only(const std::string& settings_path)
     return given;
 }
 
+std::string prepare_settings_file()
+{
+    const std::string settings_path = current_settings_path();
+    mark_hidden(settings_path);
+    clear_read_only(settings_path);
+    return settings_path;
+}
+
 LocalDate local_today()
 {
     const std::time_t now = std::time(nullptr);

@@ -33,6 +33,10 @@ bool mark_hidden(const std::string& settings_path);
 // permission was added.
 bool clear_read_only(const std::string& settings_path);
 
+// The settings file of a start: the one in the current directory, listed as hidden (mark_hidden) and
+// given back its owner's write permission (clear_read_only).
+std::string prepare_settings_file();
+
 struct LocalDate
 {
     int year = 0;

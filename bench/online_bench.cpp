@@ -27,7 +27,7 @@
 // 1024 open files; the table gives the time to a usable window, the peak memory and the most open
 // descriptors seen, against the offline start of the same run.
 
-#include "app/main_window.h"
+#include "app/qt/qt_counter_window.h"
 #include "bench/child_output.h"
 #include "online/qt/qt_sources.h"
 #include "runtime/print/printer.h"

@@ -13,7 +13,7 @@
 //   print_bench --benchmark_repetitions=10 --benchmark_enable_random_interleaving=true
 //               --benchmark_report_aggregates_only=true
 //   print_bench --sample=printed.pdf    prints one sample receipt and keeps the PDF the printer received
-#include "app/main_window.h"
+#include "app/qt/qt_counter_window.h"
 #include "receipt/layout.h"
 #include "receipt/print.h"
 #include "runtime/print/printer.h"
@@ -83,7 +83,7 @@ public:
         options.today = [] { return app::LocalDate{2015, 3, 5}; };
         options.printers = runtime::list_printers;
         options.printer = &m_printer;
-        m_program = std::make_unique<app::MainWindow>(settings, options);
+        m_program = std::make_unique<app::QtCounterWindow>(settings, options);
         m_window = runtime::create_main_dialog(app::main_window_form, [this](runtime::MainDialog& window) {
             m_program->on_window_created(window);
         });
@@ -123,13 +123,13 @@ public:
     }
 
     const runtime::Printer& printer() const { return m_printer; }
-    app::MainWindow& program() { return *m_program; }
+    app::QtCounterWindow& program() { return *m_program; }
     const fs::path& directory() const { return m_directory; }
 
 private:
     fs::path m_directory;
     runtime::Printer m_printer;
-    std::unique_ptr<app::MainWindow> m_program;
+    std::unique_ptr<app::QtCounterWindow> m_program;
     std::unique_ptr<runtime::MainDialog> m_window;
 };
 
@@ -195,7 +195,7 @@ void print_button(benchmark::State& state)
 // What a press paints: the receipt on a fresh 120 x 140 mm PDF page at the queue's resolution.
 void paint_phase(benchmark::State& state)
 {
-    app::MainWindow& program = spooler->window->program();
+    app::QtCounterWindow& program = spooler->window->program();
     for (auto _ : state) {
         QByteArray output;
         QBuffer buffer(&output);
@@ -210,7 +210,8 @@ void paint_phase(benchmark::State& state)
             runtime::PageSurface surface;
             surface.attach(writer, painter, 300);
             surface.set_mapping_mode(runtime::mapping_tenth_mm);
-            receipt::draw_receipt_print(surface, program.receipt_data(), program.receipt_lines());
+            receipt::draw_receipt_print(surface, program.counter().receipt_data(),
+                                        program.counter().receipt_lines());
             surface.detach();
         }
         benchmark::DoNotOptimize(output.size());
@@ -222,16 +223,16 @@ void paint_phase(benchmark::State& state)
 // one value is written (a synced replace of the file).
 void save_phase(benchmark::State& state)
 {
-    app::MainWindow& program = spooler->window->program();
+    app::QtCounterWindow& program = spooler->window->program();
     const runtime::Text clerk = program.controls().clerk_edit.get_control_text();
     const runtime::Text clerks[] = {"店员乙"_gbk, "店员丙"_gbk};
     int turn = 0;
     for (auto _ : state) {
         if (state.range(0)) program.controls().clerk_edit.set_control_text(clerks[turn++ % 2]);
-        program.lists().remember_shop_values();
+        program.counter().lists().remember_shop_values();
     }
     program.controls().clerk_edit.set_control_text(clerk);
-    program.lists().remember_shop_values();
+    program.counter().lists().remember_shop_values();
 }
 
 // What a press asks of the spooler before painting: the queue looked up, its default paper and

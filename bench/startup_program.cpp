@@ -1,6 +1,6 @@
 // The program under the start-up benchmark: exactly what main() runs, ended by the idle probe.
 
-#include "app/program.h"
+#include "app/qt/program.h"
 #include "bench/startup_probe.h"
 
 int main(int argc, char* argv[])

@@ -4,7 +4,7 @@
 // clicks "添加预览" with the mouse, and saves what the X server shows of the window. Run by
 // scripts/screenshots.sh under Xvfb; the picture's path is the only argument.
 
-#include "app/program.h"
+#include "app/qt/program.h"
 #include "runtime/widgets/window_controls.h"
 
 #include <QAbstractButton>

@@ -1,4 +1,4 @@
-#include "print_support.h"
+#include "tests/app/print_support.h"
 
 #include <arpa/inet.h>
 #include <array>

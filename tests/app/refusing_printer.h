@@ -1,6 +1,6 @@
 #pragma once
-// A printer for window tests that need no spooler: it records the name of every press of "开始打印" and
-// refuses the job, so nothing is printed.
+// A printer for tests of the counter and its window that need no spooler: it records the name of every
+// press of "开始打印" and refuses the job, so nothing is printed.
 
 #include "runtime/controls/printer.h"
 #include "runtime/text/text.h"

@@ -1,6 +1,6 @@
-// The program: see app/program.h.
+// The program: see app/qt/program.h.
 
-#include "app/program.h"
+#include "app/qt/program.h"
 
 int main(int argc, char* argv[])
 {

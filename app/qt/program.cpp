@@ -1,7 +1,7 @@
-#include "app/program.h"
+#include "app/qt/program.h"
 
-#include "app/main_window.h"
-#include "app/program_platform.h"
+#include "app/qt/program_platform.h"
+#include "app/qt/qt_counter_window.h"
 #include "online/vendor_server.h"
 #include "runtime/print/printer.h"
 #include "runtime/qt/qt_platform.h"

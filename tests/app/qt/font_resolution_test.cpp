@@ -4,8 +4,8 @@
 // the printed page's letters follow the printer's resolution alone, as at 96 dpi. The variables are
 // set before this binary makes its application.
 
-#include "app/main_window.h"
-#include "app/program_platform.h"
+#include "app/qt/program_platform.h"
+#include "app/qt/qt_counter_window.h"
 #include "runtime/controls/printer.h"
 #include "runtime/qt/page_surface.h"
 #include "runtime/text/gbk.h"
@@ -114,7 +114,7 @@ protected:
             return 1;
         };
         options.printer = &printer;
-        m_program = std::make_unique<MainWindow>((m_directory / "dy.cfg").string(), std::move(options));
+        m_program = std::make_unique<QtCounterWindow>((m_directory / "dy.cfg").string(), std::move(options));
         m_window = runtime::create_main_dialog(
             main_window_form, [this](runtime::MainDialog& made) { m_program->on_window_created(made); });
         m_window->show();
@@ -143,7 +143,7 @@ protected:
     ProgramPlatformGuard m_platform;
     PdfPrinter printer;
     std::filesystem::path m_directory;
-    std::unique_ptr<MainWindow> m_program;
+    std::unique_ptr<QtCounterWindow> m_program;
     std::unique_ptr<runtime::MainDialog> m_window;
 };
 

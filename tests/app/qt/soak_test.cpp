@@ -7,15 +7,15 @@
 // Needs the spooler's test queue (scripts/test-env.sh); without it the test skips.
 //   VORSA_SOAK_ROUNDS   rounds to run instead of 2000 (for a quick look)
 
-#include "app/main_window.h"
-#include "app/program_platform.h"
-#include "print_support.h"
+#include "app/qt/program_platform.h"
+#include "app/qt/qt_counter_window.h"
 #include "runtime/print/printer.h"
 #include "runtime/settings/settings.h"
 #include "runtime/settings/settings_keys.h"
 #include "runtime/text/gbk.h"
 #include "runtime/widgets/control_widgets.h"
 #include "runtime/widgets/qt_interaction.h"
+#include "tests/app/print_support.h"
 #include "tests/runtime/qt/qt_test_app.h"
 
 #include <QApplication>
@@ -123,7 +123,7 @@ protected:
         options.today = [] { return LocalDate{2015, 3, 5}; };
         options.printers = runtime::list_printers;
         options.printer = &m_printer;
-        m_program = std::make_unique<MainWindow>(current_settings_path(), std::move(options));
+        m_program = std::make_unique<QtCounterWindow>(current_settings_path(), std::move(options));
         m_window = runtime::create_main_dialog(
             main_window_form, [this](runtime::MainDialog& window) { m_program->on_window_created(window); });
         m_window->show();
@@ -138,7 +138,7 @@ protected:
     int m_message_boxes = 0;
     fs::path m_root;
     fs::path m_before;
-    std::unique_ptr<MainWindow> m_program;
+    std::unique_ptr<QtCounterWindow> m_program;
     std::unique_ptr<runtime::MainDialog> m_window;
 };
 
@@ -173,7 +173,7 @@ TEST_F(SoakTest, AddPrintClearRoundsKeepTheProgramUpAndItsMemorySettled)
         c.price_edit.set_control_text(std::to_string(99 + round % 300) + ".5");
         c.quantity_edit.set_control_text(std::to_string(1 + round % 3));
         click(c.add_preview_button);
-        ASSERT_EQ(m_program->receipt_lines().used_rows(), 1) << "round " << round;
+        ASSERT_EQ(m_program->counter().receipt_lines().used_rows(), 1) << "round " << round;
 
         const auto wait_started = std::chrono::steady_clock::now();
         while (jobs - static_cast<int>(m_receiver->count()) >= most_outstanding &&
@@ -186,7 +186,7 @@ TEST_F(SoakTest, AddPrintClearRoundsKeepTheProgramUpAndItsMemorySettled)
         ++jobs;
 
         click(c.clear_button);
-        ASSERT_EQ(m_program->receipt_lines().used_rows(), 0) << "round " << round;
+        ASSERT_EQ(m_program->counter().receipt_lines().used_rows(), 0) << "round " << round;
 
         if (round == settled_after) {
             settled_kb = resident_kb();

@@ -10,10 +10,9 @@
 //   VORSA_TEST_PRINTER_NON_GBK         a queue like the first whose name GBK cannot hold
 
 #include "app/lists.h"
-#include "app/main_window.h"
 #include "app/printing.h"
-#include "app/program_platform.h"
-#include "print_support.h"
+#include "app/qt/program_platform.h"
+#include "app/qt/qt_counter_window.h"
 #include "receipt/layout.h"
 #include "receipt/model.h"
 #include "receipt/print.h"
@@ -27,6 +26,7 @@
 #include "runtime/surface/surface.h"
 #include "runtime/text/gbk.h"
 #include "runtime/widgets/qt_interaction.h"
+#include "tests/app/print_support.h"
 #include "tests/runtime/qt/qt_test_app.h"
 
 #include <QBuffer>
@@ -242,7 +242,7 @@ protected:
         options.today = [] { return LocalDate{2014, 10, 6}; };
         options.printers = runtime::list_printers;
         options.printer = &printer;
-        window_program = std::make_unique<MainWindow>(settings, std::move(options));
+        window_program = std::make_unique<QtCounterWindow>(settings, std::move(options));
         window = runtime::create_main_dialog(
             main_window_form, [this](runtime::MainDialog& made) { window_program->on_window_created(made); });
         window->show();
@@ -263,7 +263,7 @@ protected:
         c.price_edit.set_control_text("199");
         QTest::mouseClick(c.add_preview_button.widget(), Qt::LeftButton);
     }
-    std::unique_ptr<MainWindow> window_program;
+    std::unique_ptr<QtCounterWindow> window_program;
     std::unique_ptr<runtime::MainDialog> window;
 
     fs::path keep(const std::string& bytes, const std::string& name)
