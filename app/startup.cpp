@@ -3,21 +3,14 @@
 #include "runtime/settings/settings_keys.h"
 
 #include <cstdio>
-#include <ctime>
-#include <fstream>
-#include <iterator>
 #include <string_view>
-#include <sys/stat.h>
 #include <system_error>
-#include <unistd.h>
 
 namespace vorsa::app {
 
 namespace {
 
 namespace fs = std::filesystem;
-
-constexpr std::string_view hidden_list_name = ".hidden";
 
 // The directory's name without trailing spaces and ideographic spaces (U+3000, in UTF-8).
 std::string without_trailing_blanks(std::string name)
@@ -34,31 +27,31 @@ std::string without_trailing_blanks(std::string name)
     }
 }
 
-bool lists_name(std::string_view listing, std::string_view name)
+} // namespace
+
+std::string text_of(const fs::path& path)
 {
-    while (!listing.empty()) {
-        const std::size_t end = listing.find('\n');
-        std::string_view line = listing.substr(0, end);
-        if (line.ends_with('\r')) line.remove_suffix(1);
-        if (line == name) return true;
-        if (end == std::string_view::npos) break;
-        listing.remove_prefix(end + 1);
-    }
-    return false;
+    const std::u8string text = path.u8string();
+    return {text.begin(), text.end()};
 }
 
-} // namespace
+fs::path path_of(const std::string& text)
+{
+    return fs::path(std::u8string(text.begin(), text.end()));
+}
 
 std::string settings_path_in(const fs::path& directory)
 {
-    std::string name = directory.string();
+    std::string name = text_of(directory);
     const std::string trimmed = without_trailing_blanks(name);
-    // On the platform the program came from a directory's name cannot end in blanks, so dropping them
-    // only ever removed padding. Here they can be part of the name, and dropping them would put the
-    // settings into another directory (or none).
+    // On Windows a directory's name cannot end in blanks, so dropping them only ever removes padding.
+    // On Linux they can be part of the name, and dropping them would put the settings into another
+    // directory (or none).
     std::error_code error;
-    if (!trimmed.empty() && trimmed != name && fs::equivalent(trimmed, name, error)) name = trimmed;
-    if (!name.empty() && name.back() != '/') name += '/';
+    if (!trimmed.empty() && trimmed != name && fs::equivalent(path_of(trimmed), directory, error))
+        name = trimmed;
+    constexpr auto separator = static_cast<char>(fs::path::preferred_separator);
+    if (!name.empty() && name.back() != '/' && name.back() != separator) name += separator;
     return name + std::string(settings_file_name);
 }
 
@@ -68,46 +61,6 @@ std::string current_settings_path()
     const fs::path directory = fs::current_path(error);
     if (error || directory.empty()) return std::string(settings_file_name);
     return settings_path_in(directory);
-}
-
-bool mark_hidden(const std::string& settings_path)
-{
-    std::error_code error;
-    const fs::path file(settings_path);
-    if (!fs::is_regular_file(file, error)) return false;
-    const fs::path listing_path = file.parent_path() / hidden_list_name;
-    const std::string name = file.filename().string();
-
-    std::string listing;
-    if (fs::exists(listing_path, error)) {
-        if (!fs::is_regular_file(listing_path, error)) return false;
-        std::ifstream in(listing_path, std::ios::binary);
-        if (!in) return false;
-        listing.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-        if (lists_name(listing, name)) return false;
-    }
-    // Appending leaves every entry already listed untouched.
-    std::ofstream out(listing_path, std::ios::binary | std::ios::app);
-    if (!listing.empty() && listing.back() != '\n') out << '\n';
-    out << name << '\n';
-    out.close();
-    return static_cast<bool>(out);
-}
-
-bool clear_read_only(const std::string& settings_path)
-{
-    struct stat info = {};
-    if (::stat(settings_path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return false;
-    if (info.st_uid != ::geteuid() || (info.st_mode & S_IWUSR) != 0) return false;
-    return ::chmod(settings_path.c_str(), (info.st_mode & 07777) | S_IWUSR) == 0;
-}
-
-LocalDate local_today()
-{
-    const std::time_t now = std::time(nullptr);
-    std::tm local{};
-    localtime_r(&now, &local);
-    return {local.tm_year + 1900, local.tm_mon + 1, local.tm_mday};
 }
 
 runtime::Text make_date_text(const LocalDate& date)

@@ -2,8 +2,10 @@
 # Installs what is missing, builds, and runs every check of CI:
 #   - the suite in a normal build (RelWithDebInfo), with the 2000-round soak session;
 #   - the suite again under AddressSanitizer and UndefinedBehaviorSanitizer (Debug), without the soak;
+#   - the Qt-free core and its tests built for 64-bit Windows (mingw-w64) and run under Wine;
 #   - each fuzz target for a short time (the long run is scripts/fuzz.sh 600, see docs/reliability.md).
-# The normal suite runs in the background while the sanitizer build compiles, so both cores stay busy.
+# The normal suite and the Windows build with its suite run in the background while the sanitizer build
+# compiles, so both cores stay busy.
 # The tests that print through the spooler's test queue (label spooler) share its port, so in either
 # suite they run one at a time under the lock $VORSA_TEST_PRINTER_LOCK (scripts/test-env.sh).
 # With ccache installed every build goes through it; a machine that keeps its cache rebuilds little.
@@ -15,8 +17,14 @@ fuzz_seconds=${1:-10}
 bash scripts/install-deps.sh
 source scripts/test-env.sh
 normal_pid=""
+windows_pid=""
+windows_prefix=$PWD/build-win/wineprefix
 finish() {
     if [ -n "$normal_pid" ]; then kill -- -"$normal_pid" 2>/dev/null || true; fi
+    if [ -n "$windows_pid" ]; then
+        kill -- -"$windows_pid" 2>/dev/null || true
+        WINEPREFIX=$windows_prefix wineserver -k 2>/dev/null || true
+    fi
     stop_test_services
 }
 trap finish EXIT
@@ -52,6 +60,30 @@ run_suite build >"$normal_log" 2>&1 &
 normal_pid=$!
 set +m
 
+# The Windows build and its suite under Wine, with a Wine prefix in build-win (made while the build
+# compiles) and one Wine server for the whole suite.
+run_windows_suite() {
+    local status=0
+    bash scripts/wine-run.sh "$windows_prefix" --prepare &
+    local prefix_pid=$!
+    cmake -S . -B build-win -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
+        -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVORSA_WERROR=ON "${cmake_args[@]}" &&
+        cmake --build build-win -j "$jobs" || status=1
+    wait "$prefix_pid" || status=1
+    [ $status -eq 0 ] || return $status
+    wine_server_start "$windows_prefix"
+    ctest --test-dir build-win --output-on-failure -j "$jobs" || status=1
+    wine_server_stop
+    return $status
+}
+
+echo "== Windows build and test under Wine (in the background: its output follows at the end)"
+windows_log=build/windows-suite.log
+set -m
+run_windows_suite >"$windows_log" 2>&1 &
+windows_pid=$!
+set +m
+
 echo "== build and test under AddressSanitizer and UndefinedBehaviorSanitizer"
 cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DVORSA_SANITIZE=ON -DVORSA_WERROR=ON "${cmake_args[@]}"
 cmake --build build-asan -j "$jobs"
@@ -65,12 +97,19 @@ echo "== fuzz, ${fuzz_seconds}s per target (the long run is scripts/fuzz.sh 600,
 fuzz_status=0
 bash scripts/fuzz.sh "$fuzz_seconds" || fuzz_status=$?
 
+echo "== Windows build and test under Wine"
+windows_status=0
+wait "$windows_pid" || windows_status=$?
+windows_pid=""
+cat "$windows_log"
+
 echo "== test (normal build)"
 normal_status=0
 wait "$normal_pid" || normal_status=$?
 normal_pid=""
 cat "$normal_log"
-if [ "$normal_status" -ne 0 ] || [ "$asan_status" -ne 0 ] || [ "$fuzz_status" -ne 0 ]; then
-    echo "FAILED: normal suite $normal_status, sanitizer suite $asan_status, fuzz $fuzz_status (exit codes)"
+if [ "$normal_status" -ne 0 ] || [ "$asan_status" -ne 0 ] || [ "$windows_status" -ne 0 ] || [ "$fuzz_status" -ne 0 ]; then
+    echo "FAILED: normal suite $normal_status, sanitizer suite $asan_status, Windows suite $windows_status," \
+        "fuzz $fuzz_status (exit codes)"
     exit 1
 fi

@@ -2,12 +2,12 @@
 #include "runtime/settings/settings_keys.h"
 #include "runtime/text/gbk.h"
 #include "tests/runtime/settings/file_bytes.h"
+#include "tests/temp_directory.h"
 
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <iterator>
-#include <stdlib.h>
 
 using namespace vorsa::runtime;
 using namespace vorsa::runtime::literals;
@@ -21,17 +21,9 @@ using vorsa::test_files::write_bytes;
 class Settings : public testing::Test
 {
 protected:
-    void SetUp() override
-    {
-        std::string pattern = (std::filesystem::temp_directory_path() / "settings_test.XXXXXX").string();
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        m_dir = pattern;
-        m_path = m_dir + "/" + std::string(keys::settings_file_name);
-    }
-    void TearDown() override { std::filesystem::remove_all(m_dir); }
-
-    std::string m_dir;
-    std::string m_path;
+    vorsa::test_files::TempDirectory m_temp{"settings_test"};
+    std::string m_dir = m_temp.text();
+    std::string m_path = m_dir + "/" + std::string(keys::settings_file_name);
 };
 
 // Every key of the settings file with a value of the form the program writes there.
