@@ -1,25 +1,16 @@
 #include "app/startup.h"
 
 #include "runtime/settings/settings_keys.h"
-#include "runtime/settings/trusted_links.h"
 
-#include <cerrno>
 #include <cstdio>
-#include <ctime>
-#include <fcntl.h>
-#include <optional>
 #include <string_view>
-#include <sys/stat.h>
 #include <system_error>
-#include <unistd.h>
 
 namespace vorsa::app {
 
 namespace {
 
 namespace fs = std::filesystem;
-
-constexpr std::string_view hidden_list_name = ".hidden";
 
 // The directory's name without trailing spaces and ideographic spaces (U+3000, in UTF-8).
 std::string without_trailing_blanks(std::string name)
@@ -36,71 +27,31 @@ std::string without_trailing_blanks(std::string name)
     }
 }
 
-bool lists_name(std::string_view listing, std::string_view name)
-{
-    while (!listing.empty()) {
-        const std::size_t end = listing.find('\n');
-        std::string_view line = listing.substr(0, end);
-        if (line.ends_with('\r')) line.remove_suffix(1);
-        if (line == name) return true;
-        if (end == std::string_view::npos) break;
-        listing.remove_prefix(end + 1);
-    }
-    return false;
-}
-
-// The ".hidden" list at `path` opened for reading and appending, created when missing; -1 when it
-// cannot be or is no regular file. A link that another user planted in a shared folder is not
-// followed, so nothing is ever appended to a file of the user's that such a link leads to.
-int open_hidden_list(const std::string& path)
-{
-    const std::optional<std::string> target = runtime::resolve_trusted_path(path);
-    if (!target) return -1;
-    constexpr int flags = O_RDWR | O_APPEND | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK;
-    int fd = ::open(target->c_str(), flags);
-    // Created only where no name stands at all (O_EXCL follows no link either).
-    if (fd < 0 && errno == ENOENT) fd = ::open(target->c_str(), flags | O_CREAT | O_EXCL, 0666);
-    struct stat info = {};
-    if (fd >= 0 && (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode))) {
-        ::close(fd);
-        return -1;
-    }
-    return fd;
-}
-
-bool read_whole(int fd, std::string& content)
-{
-    char buffer[4096];
-    for (;;) {
-        const ssize_t got = ::read(fd, buffer, sizeof buffer);
-        if (got == 0) return true;
-        if (got < 0 && errno != EINTR) return false;
-        if (got > 0) content.append(buffer, static_cast<std::size_t>(got));
-    }
-}
-
-bool write_whole(int fd, std::string_view data)
-{
-    while (!data.empty()) {
-        const ssize_t written = ::write(fd, data.data(), data.size());
-        if (written < 0 && errno != EINTR) return false;
-        if (written > 0) data.remove_prefix(static_cast<std::size_t>(written));
-    }
-    return true;
-}
-
 } // namespace
+
+std::string text_of(const fs::path& path)
+{
+    const std::u8string text = path.u8string();
+    return {text.begin(), text.end()};
+}
+
+fs::path path_of(const std::string& text)
+{
+    return fs::path(std::u8string(text.begin(), text.end()));
+}
 
 std::string settings_path_in(const fs::path& directory)
 {
-    std::string name = directory.string();
+    std::string name = text_of(directory);
     const std::string trimmed = without_trailing_blanks(name);
-    // On the platform the program came from a directory's name cannot end in blanks, so dropping them
-    // only ever removed padding. Here they can be part of the name, and dropping them would put the
-    // settings into another directory (or none).
+    // On Windows a directory's name cannot end in blanks, so dropping them only ever removes padding.
+    // On Linux they can be part of the name, and dropping them would put the settings into another
+    // directory (or none).
     std::error_code error;
-    if (!trimmed.empty() && trimmed != name && fs::equivalent(trimmed, name, error)) name = trimmed;
-    if (!name.empty() && name.back() != '/') name += '/';
+    if (!trimmed.empty() && trimmed != name && fs::equivalent(path_of(trimmed), directory, error))
+        name = trimmed;
+    constexpr auto separator = static_cast<char>(fs::path::preferred_separator);
+    if (!name.empty() && name.back() != '/' && name.back() != separator) name += separator;
     return name + std::string(settings_file_name);
 }
 
@@ -112,58 +63,12 @@ std::string current_settings_path()
     return settings_path_in(directory);
 }
 
-bool mark_hidden(const std::string& settings_path)
-{
-    // The settings file as the settings commands find it: behind a link that another user planted in a
-    // shared folder there is none.
-    const std::optional<std::string> settings = runtime::resolve_trusted_path(settings_path);
-    struct stat info = {};
-    if (!settings || ::lstat(settings->c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return false;
-    const fs::path file(settings_path);
-    const std::string name = file.filename().string();
-
-    const int fd = open_hidden_list((file.parent_path() / hidden_list_name).string());
-    if (fd < 0) return false;
-    std::string listing;
-    bool added = false;
-    // Appending leaves every entry already listed untouched.
-    if (read_whole(fd, listing) && !lists_name(listing, name)) {
-        const std::string line = (listing.empty() || listing.back() == '\n' ? "" : "\n") + name + "\n";
-        added = write_whole(fd, line);
-    }
-    ::close(fd);
-    return added;
-}
-
-bool clear_read_only(const std::string& settings_path)
-{
-    // The file under the name itself, never one a link leads to: another user may have planted the link,
-    // and a file the user's own link leads to may be kept read-only on purpose. The mode is changed on
-    // the file that was checked, so no file can be swapped in between.
-    const int fd = ::open(settings_path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
-    if (fd < 0) return false;
-    struct stat info = {};
-    const bool lacks_permission = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) &&
-                                  info.st_uid == ::geteuid() && (info.st_mode & S_IWUSR) == 0;
-    const bool given = lacks_permission && ::fchmod(fd, (info.st_mode & 07777) | S_IWUSR) == 0;
-    ::close(fd);
-    return given;
-}
-
 std::string prepare_settings_file()
 {
     const std::string settings_path = current_settings_path();
     mark_hidden(settings_path);
     clear_read_only(settings_path);
     return settings_path;
-}
-
-LocalDate local_today()
-{
-    const std::time_t now = std::time(nullptr);
-    std::tm local{};
-    localtime_r(&now, &local);
-    return {local.tm_year + 1900, local.tm_mon + 1, local.tm_mday};
 }
 
 runtime::Text make_date_text(const LocalDate& date)

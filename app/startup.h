@@ -9,6 +9,11 @@
 
 namespace vorsa::app {
 
+// A path as the program keeps it in text, and back: the file system's bytes on Linux, UTF-8 on Windows
+// (where the system's own names are UTF-16).
+std::string text_of(const std::filesystem::path& path);
+std::filesystem::path path_of(const std::string& text);
+
 // The settings file in `directory`. Trailing blanks (spaces and ideographic spaces) are dropped from
 // the directory's name unless they are part of the directory's real name, so the file always lies in
 // the directory given. No length limit.
@@ -18,19 +23,18 @@ std::string settings_path_in(const std::filesystem::path& directory);
 // current directory.
 std::string current_settings_path();
 
-// Lists the settings file's name once in the ".hidden" file of its directory (desktop file managers
-// hide the names listed there), only when the settings file exists. Entries already in ".hidden" are
-// kept as they are. True when the name was added. A symbolic link (the settings file's or the list's)
-// that another user planted in a sticky, world-writable folder is not followed: behind it there is no
-// settings file, and no list to append to.
+// Marks the settings file hidden, only when it exists (as a file). On Windows it gets the hidden
+// attribute; its other attributes stay. On Linux, where a leading dot is what hides a name, its name is
+// listed once in the ".hidden" file of its directory (desktop file managers hide the names listed
+// there); entries already in ".hidden" are kept as they are. True when the mark was added.
 bool mark_hidden(const std::string& settings_path);
 
-// Gives the settings file back its owner's write permission when it lacks it and belongs to the user
-// running the program, as starting cleared the read-only mark on the platform the file comes from;
-// otherwise a read-only file would silently keep every value from being remembered. Nothing else
-// about the file changes; a file of another user is left alone, and so is a symbolic link and whatever
-// it leads to, and a file its owner may not even read (which could not be merged anyway). True when the
-// permission was added.
+// Makes a read-only settings file writable again, as every start of the program on Windows did;
+// otherwise a read-only file would silently keep every value from being remembered. On Windows the
+// read-only attribute is cleared and the other attributes stay. On Linux the owner's write permission
+// is given back when the file belongs to the user running the program; a file of another user is left
+// alone, and so is a symbolic link and whatever it leads to. Nothing else about the file changes. True
+// when the file was made writable.
 bool clear_read_only(const std::string& settings_path);
 
 // The settings file of a start: the one in the current directory, listed as hidden (mark_hidden) and

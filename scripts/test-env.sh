@@ -162,3 +162,18 @@ stop_test_services() {
     stop_policy_spooler
     stop_print_spooler
 }
+
+# The tests of a Windows build run under Wine (scripts/wine-run.sh, with the prefix PREFIX of the build
+# tree), all with the one Wine server that the first of them starts: wine_server_start PREFIX makes the
+# prefix and starts the server before the tests, wine_server_stop ends it after them.
+vorsa_wine_prefix=""
+wine_server_start() {
+    bash "$vorsa_scripts_dir/wine-run.sh" "$1" --prepare
+    vorsa_wine_prefix=$1
+}
+wine_server_stop() {
+    if [ -n "$vorsa_wine_prefix" ]; then
+        WINEPREFIX=$vorsa_wine_prefix wineserver -k 2>/dev/null || true
+        vorsa_wine_prefix=""
+    fi
+}

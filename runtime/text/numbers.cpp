@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
-#include <ctime>
 #include <limits>
 
 namespace vorsa::runtime {
@@ -236,17 +235,6 @@ double int_divide(double value, std::initializer_list<double> divisors)
     for (const double divisor : divisors)
         value = std::floor(value / divisor);
     return value;
-}
-
-std::uint32_t tick_count()
-{
-    // Time since boot including suspend, like the platform's tick count; the monotonic clock if the
-    // kernel lacks the boot-time one.
-    timespec now{};
-    if (clock_gettime(CLOCK_BOOTTIME, &now) != 0) clock_gettime(CLOCK_MONOTONIC, &now);
-    const auto milliseconds =
-        static_cast<std::uint64_t>(now.tv_sec) * 1000u + static_cast<std::uint64_t>(now.tv_nsec) / 1'000'000u;
-    return static_cast<std::uint32_t>(milliseconds);
 }
 
 void set_random_seed(std::optional<std::uint32_t> seed)

@@ -1,10 +1,10 @@
 #include "runtime/text/bytes.h"
 #include "runtime/text/gbk.h"
+#include "tests/runtime/text/guarded_page.h"
 
 #include <bit>
 #include <cstring>
 #include <gtest/gtest.h>
-#include <sys/mman.h>
 
 namespace vorsa::runtime {
 namespace {
@@ -36,17 +36,11 @@ TEST(BytesTest, FromMemory)
 
     // A readable page followed by an inaccessible one: reading across the boundary gives nothing
     // rather than a crash or half a copy.
-    const long page = sysconf(_SC_PAGESIZE);
-    void* map = mmap(nullptr, static_cast<std::size_t>(page) * 2, PROT_READ | PROT_WRITE,
-                     MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    ASSERT_NE(map, MAP_FAILED);
-    auto* base = static_cast<std::uint8_t*>(map);
-    std::memset(base, 0x5A, static_cast<std::size_t>(page));
-    ASSERT_EQ(mprotect(base + page, static_cast<std::size_t>(page), PROT_NONE), 0);
-    EXPECT_EQ(bytes_from_memory(base + page - 4, 4), (Bytes{0x5A, 0x5A, 0x5A, 0x5A}));
-    EXPECT_TRUE(bytes_from_memory(base + page - 4, 8).empty());
-    EXPECT_TRUE(bytes_from_memory(base + page, 1).empty());
-    munmap(map, static_cast<std::size_t>(page) * 2);
+    const GuardedPage pages;
+    const std::uint8_t* end = pages.readable_end();
+    EXPECT_EQ(bytes_from_memory(end - 4, 4), (Bytes{0x5A, 0x5A, 0x5A, 0x5A}));
+    EXPECT_TRUE(bytes_from_memory(end - 4, 8).empty());
+    EXPECT_TRUE(bytes_from_memory(end, 1).empty());
 }
 
 TEST(BytesTest, FindBytes)

@@ -61,6 +61,12 @@ TEST(GbkTest, UnmappableCharactersBecomeQuestionMarks)
         {"\xC0\xAF", "??"},        // overlong form of '/'
         {"\xED\xA0\x80", "???"},   // encoded surrogate
         {"中\x80文", "中?文"_gbk}, // stray continuation byte between characters
+        // The private use area, where some code page tables put GBK's user-defined areas (and the lone
+        // byte FF): no character of GBK.
+        {"\uE000", "?"},
+        {"\uE4C6", "?"},
+        {"\uE765", "?"},
+        {"\uF8F5", "?"},
     };
     for (const Case& c : cases)
         EXPECT_EQ(gbk_from_utf8(c.utf8), c.gbk) << c.utf8;
@@ -77,6 +83,7 @@ TEST(GbkTest, UnmappableCharactersBecomeQuestionMarks)
         {std::u16string(u"a") + char16_t(0xDC00), "a?"},         // lone low surrogate at the end
         {std::u16string(1, char16_t(0xD800)), "?"},
         {u"😀😀", "??"},
+        {u"a\uE000b\uF8F5", "a?b?"},
     };
     for (const Utf16Case& c : utf16_cases)
         EXPECT_EQ(gbk_from_utf16(c.utf16), c.gbk);
@@ -104,6 +111,18 @@ TEST(GbkTest, InvalidGbkBecomesReplacementCharacters)
          "x",
          "\uFFFD\uFFFDx", u"\uFFFD\uFFFDx"},
         {"\x81\x7F", "\uFFFD\x7F", u"\uFFFD\x7F"}, // 0x7F is no trail byte
+        // The user-defined areas AAA1-AFFE, F8A1-FEFE and A140-A7A0 hold no characters: the lead byte
+        // is bad, and its trail byte is looked at afresh.
+        {"\xAA\xA1", "\uFFFD\uFFFD", u"\uFFFD\uFFFD"},
+        {"\xAF\xFE"
+         "a",
+         "\uFFFD\uFFFDa", u"\uFFFD\uFFFDa"},
+        {"\xFE\xFE", "\uFFFD\uFFFD", u"\uFFFD\uFFFD"},
+        {"\xA1\x40"
+         "x",
+         "\uFFFD@x", u"\uFFFD@x"},
+        {"\xA7\xA0", "\uFFFD\uFFFD", u"\uFFFD\uFFFD"},
+        {"\x80\xFF", "€\uFFFD", u"€\uFFFD"}, // the euro sign stands alone; FF is never a byte of GBK
     };
     for (const Case& c : cases) {
         EXPECT_EQ(utf8_from_gbk(c.gbk), c.utf8) << c.utf8;

@@ -1,5 +1,4 @@
 #include "runtime/text/gbk.h"
-
 #include "runtime/text/unicode.h"
 
 #include <bit>
