@@ -13,6 +13,7 @@
 #include <iterator>
 #include <optional>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace vorsa::app {
 namespace {
@@ -90,9 +91,8 @@ class TempDirectory : public ::testing::Test
 protected:
     void SetUp() override
     {
-        m_dir = fs::temp_directory_path() /
-                ("vorsa-startup-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "-" +
-                 ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        m_dir = fs::temp_directory_path() / ("vorsa-startup-" + std::to_string(::getpid()) + "-" +
+                                             ::testing::UnitTest::GetInstance()->current_test_info()->name());
         fs::remove_all(m_dir);
         fs::create_directories(m_dir);
     }
