@@ -142,9 +142,9 @@ protected:
             m_boxes.push_back({box.windowTitle(), box.text()});
             return QMessageBox::Ok;
         });
-        m_root =
-            fs::temp_directory_path() /
-            ("vorsa-window-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+        m_root = fs::temp_directory_path() /
+                 ("vorsa-window-" + std::to_string(::getpid()) + "-" +
+                  std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
         fs::remove_all(m_root);
         fs::create_directories(m_root / "start");
         m_before = fs::current_path();
@@ -882,7 +882,8 @@ TEST_F(CounterWindowTest, OnlineStartShowsTheWindowDisabledWhileItWaits)
 TEST(OnlineStartProcessTest, CloseBoxDuringAnOnlineStartEndsTheProcessAtOnce)
 {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
-    const fs::path directory = fs::temp_directory_path() / "vorsa-online-close";
+    const fs::path directory =
+        fs::temp_directory_path() / ("vorsa-online-close-" + std::to_string(::getpid()));
     const auto monotonic_ns = [] {
         timespec now{};
         clock_gettime(CLOCK_MONOTONIC, &now);
@@ -1094,7 +1095,8 @@ TEST_F(CounterWindowTest, StartProgramRunsUntilTheCloseBoxAndSavesNothing)
 TEST(ProgramFaultTest, FaultInTheWindowShowsAMessageBoxThenEndsTheProgram)
 {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
-    const fs::path directory = fs::temp_directory_path() / "vorsa-window-fault";
+    const fs::path directory =
+        fs::temp_directory_path() / ("vorsa-window-fault-" + std::to_string(::getpid()));
     const auto run_program_until_fault = [&directory] {
         fs::create_directories(directory);
         fs::current_path(directory);
