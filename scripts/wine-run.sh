@@ -19,8 +19,10 @@ export WINEPREFIX=$prefix WINEDEBUG=-all
 # Neither Mono nor Gecko nor menu entries: the tests need none of them, and making the prefix would
 # otherwise install or ask for them.
 export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
-# No window system: the programs are console programs, and a display would only slow Wine's start.
+# No window system: the programs are console programs, and a display would only slow Wine's start. The
+# tests of the window are given an X display of their own in VORSA_WINE_DISPLAY (scripts/wine-display.sh).
 unset DISPLAY WAYLAND_DISPLAY
+if [ -n "${VORSA_WINE_DISPLAY:-}" ]; then export DISPLAY=$VORSA_WINE_DISPLAY; fi
 wine=$(command -v wine64 || echo /usr/lib/wine/wine64)
 export WINELOADER=$wine
 
