@@ -20,7 +20,8 @@ export WINEPREFIX=$prefix WINEDEBUG=-all
 # otherwise install or ask for them.
 export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 # No window system: the programs are console programs, and a display would only slow Wine's start. The
-# tests of the window are given an X display of their own in VORSA_WINE_DISPLAY (scripts/wine-display.sh).
+# tests of the window are given an X display of their own in VORSA_WINE_DISPLAY (scripts/wine-display.sh or
+# scripts/with-xvfb.sh).
 unset DISPLAY WAYLAND_DISPLAY
 if [ -n "${VORSA_WINE_DISPLAY:-}" ]; then export DISPLAY=$VORSA_WINE_DISPLAY; fi
 wine=$(command -v wine64 || echo /usr/lib/wine/wine64)
