@@ -5,9 +5,16 @@
 # and fails the script on any error.
 # Install it with: sudo apt-get install ./build-package/vorsa-receipt_*.deb
 # Usage: [VORSA_VENDOR_SERVER=http://host:port] scripts/package.sh [build directory, default build-package]
-# Without VORSA_VENDOR_SERVER the program is built offline (it contacts no server).
+#        [VORSA_VENDOR_SERVER=http://host:port] scripts/package.sh --windows [options]
+# Without VORSA_VENDOR_SERVER the program is built offline (it contacts no server). With --windows the
+# Windows edition's zip and installer are built instead, by scripts/package-windows.sh (which takes the
+# options).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
+if [ "${1:-}" = --windows ]; then
+    shift
+    exec bash "$root/scripts/package-windows.sh" "$@"
+fi
 build_dir=${1:-$root/build-package}
 
 bash "$root/scripts/install-deps.sh"
