@@ -74,12 +74,12 @@ $triplet-strip -o "$program" "$exe"
 windows_dlls="advapi32 bcrypt comctl32 comdlg32 crypt32 gdi32 gdiplus imm32 kernel32 msimg32 msvcrt ntdll
 ole32 oleaut32 rpcrt4 secur32 shell32 shlwapi urlmon user32 userenv uxtheme version windowscodecs winhttp
 wininet winmm winspool.drv ws2_32"
-imports=$($triplet-objdump -p "$program" | sed -n 's/^\s*DLL Name: \(.*\)$/\1/p' | tr 'A-Z' 'a-z' | LC_ALL=C sort -u)
+imports=$($triplet-objdump -p "$program" | sed -n 's/^\s*DLL Name: \(.*\)$/\1/p' | tr '[:upper:]' '[:lower:]' |
+    LC_ALL=C sort -u)
 echo "DLLs imported by vorsa-receipt.exe:"
 foreign=0
 for dll in $imports; do
-    name=${dll%.dll}
-    if echo "$windows_dlls" | tr ' ' '\n' | grep -qx "$name" || echo "$windows_dlls" | tr ' ' '\n' | grep -qx "$dll"; then
+    if tr ' ' '\n' <<<"$windows_dlls" | grep -qxF "${dll%.dll}"; then
         echo "  $dll"
     else
         echo "  $dll   <- not part of Windows"

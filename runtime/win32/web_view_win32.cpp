@@ -17,7 +17,7 @@ namespace {
 
 constexpr wchar_t host_class[] = L"VorsaWebViewHost";
 
-// A handler's wait between two looks at the document when no message comes.
+// The longest wait between two looks at the document while no message comes.
 constexpr DWORD document_poll_ms = 50;
 
 LRESULT CALLBACK host_procedure(HWND window, UINT message, WPARAM w, LPARAM l)
