@@ -32,14 +32,15 @@ mkdir -p "$(dirname "$prefix")"
 (
     flock 9
     if [ ! -e "$ready" ]; then
-        "$wine" wineboot --init >/dev/null 2>&1
+        "$wine" wineboot --init </dev/null >/dev/null 2>&1 9>&-
         touch "$ready"
     fi
     # A Wine server for the prefix that stays for 30 s after its last program, so that the next program
     # need not start one; and Wine's background programs (services), started here without the caller's
     # output: started by a test program, they would keep its output open, and CTest would wait for them.
-    if WINEPREFIX=$prefix wineserver -p30 2>/dev/null; then
-        "$wine" cmd /c exit </dev/null >/dev/null 2>&1 || true
+    # Neither may keep the lock's descriptor either.
+    if WINEPREFIX=$prefix wineserver -p30 </dev/null >/dev/null 2>&1 9>&-; then
+        "$wine" cmd /c exit </dev/null >/dev/null 2>&1 9>&- || true
     fi
 ) 9>"$prefix.lock"
 [ "$1" = --prepare ] && exit 0

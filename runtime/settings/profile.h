@@ -43,6 +43,9 @@ int profile_get_string(const std::string& path, std::string_view section, std::s
 // lock for milliseconds: one held far longer (a hung process, or another user's in a shared folder, who
 // may lock any file they may read) is waited for about a second, and then the value is written without
 // the lock rather than lost; while that holder keeps the lock, later accesses wait only a tenth of that.
+// The handling of files below (flock, rename, owner and mode) is the Linux build's (profile_posix.cpp);
+// the Windows build keeps the same promises in its own terms (profile_win32.cpp: LockFileEx,
+// ReplaceFileW, the hidden and read-only attributes).
 // A file with a byte-order mark is written back in its own encoding with its mark (section, key and
 // value go in as GBK); lines the program does not know keep their bytes.
 // The new content is written to a file beside the old one and renamed over it, so an interrupted write

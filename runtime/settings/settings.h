@@ -1,6 +1,7 @@
 #pragma once
 // Settings commands: every access of the program to its settings file goes through these two.
-// Paths are in the file system's own encoding; sections, keys and values are GBK texts.
+// Paths are in the file system's own encoding on Linux, UTF-8 on Windows; sections, keys and values are
+// GBK texts.
 
 #include "runtime/text/text.h"
 
