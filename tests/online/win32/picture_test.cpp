@@ -88,6 +88,33 @@ TEST(WicPictureTest, ReadsEveryContainer)
     }
 }
 
+// The program's own pictures decode through the decoder it installs on Windows.
+TEST(WicPictureTest, ReadsTheProgramsOwnPictures)
+{
+    const WithWicDecoder decoder;
+    struct Case
+    {
+        const char* what;
+        int resource;
+        int width;
+        int height;
+    };
+    const std::vector<Case> cases = {
+        {"the title picture (JPEG)", 200, 340, 400},
+        {"the small icon (PNG)", 216, 16, 16},
+        {"the icon (PNG)", 232, 32, 32},
+        {"the large icon (PNG)", 248, 48, 48},
+        {"a built-in logo (GIF)", 1, 200, 120},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const auto bitmap = runtime::picture_from_bytes(resource_bytes(c.resource));
+        ASSERT_TRUE(bitmap.has_value());
+        EXPECT_EQ(bitmap->width, c.width);
+        EXPECT_EQ(bitmap->height, c.height);
+    }
+}
+
 TEST(WicPictureTest, WritesEveryFormatKeepingTheSize)
 {
     const Bytes logo = builtin_gif(1);
