@@ -22,10 +22,12 @@
 // What a request holds is bounded whatever the server sends: one connection while it runs and nothing
 // after it, a response head of at most max_response_head_bytes in at most max_response_header_lines
 // lines (checked once WinHTTP has the head, which it bounds to max_response_head_bytes itself), a body
-// of at most HttpSettings::max_body_bytes, and the settings' budget for a group of requests. (Wine's
-// WinHTTP, the test bench, neither bounds the head while reading it nor ends a read at a chunk's end
-// before the next chunk comes: there an endless head or a stall between chunks holds a request until
-// the deadline, the stop or, for the stall, the inactivity time-out.)
+// of at most HttpSettings::max_body_bytes, and the settings' budget for a group of requests.
+//
+// Wine's WinHTTP, the test bench, keeps neither of two promises WinHTTP makes: it does not bound a head
+// while reading it, and it reads on to the next chunk of a chunked body within the calling thread.
+// There an endless head holds a request until the deadline or the stop, and a server that stalls
+// between two chunks holds the calling thread, its messages unanswered, until the inactivity time-out.
 
 #include "online/http_settings.h"
 #include "runtime/text/bytes.h"
