@@ -16,10 +16,6 @@ namespace vorsa::online {
 inline constexpr int logo_max_width = 400;
 inline constexpr int logo_max_height = 240;
 
-// The most bytes one start takes from the vendor's server, page and logos together, heads included:
-// what comes beyond counts as not fetched. A normal start takes a few kilobytes per logo.
-inline constexpr std::size_t start_byte_limit = 32 * 1024 * 1024;
-
 class Win32OnlineSources : public OnlineSources
 {
 public:
@@ -28,7 +24,7 @@ public:
     // stop included, and all of them together take at most `byte_limit` bytes; a budget already in
     // the settings is replaced.
     explicit Win32OnlineSources(std::function<void(const Text& page)> show_notice, HttpSettings settings = {},
-                                std::size_t byte_limit = start_byte_limit);
+                                std::size_t byte_limit = refresh_byte_limit);
 
     Text fetch_page(const Text& url) override;
     std::vector<Bytes> fetch_all(const std::vector<Text>& urls) override;
