@@ -19,6 +19,9 @@ packages=(
   cups cups-client cups-bsd libcups2-dev printer-driver-cups-pdf poppler-utils xvfb xauth
   # the install-tree test's validators; what the Debian package's build and its check need
   appstream desktop-file-utils file lintian
+  # the core and its tests built for 64-bit Windows (GoogleTest from its sources) and run under Wine;
+  # the Windows packages' tools, for the installer's test
+  g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 googletest wine wine64 nsis zip unzip
 )
 
 missing=()

@@ -164,16 +164,17 @@ stop_test_services() {
 }
 
 # The tests of a Windows build run under Wine (scripts/wine-run.sh, with the prefix PREFIX of the build
-# tree), all with the one Wine server that the first of them starts: wine_server_start PREFIX makes the
-# prefix and starts the server before the tests, wine_server_stop ends it after them.
-vorsa_wine_prefix=""
+# tree), all with one Wine server: wine_server_start PREFIX makes the prefix when it is missing and starts
+# a server for it that stays until wine_server_stop PREFIX ends it (without one, each program would wait
+# about 3 s for a server of its own). Wine's background programs start with the server, from a program
+# without the caller's output: started by a test, they would hold its output open, and CTest would wait.
 wine_server_start() {
     bash "$vorsa_scripts_dir/wine-run.sh" "$1" --prepare
-    vorsa_wine_prefix=$1
+    # What the preparation left running stays only for seconds: it makes way for the kept server.
+    wine_server_stop "$1"
+    WINEPREFIX=$1 wineserver -p </dev/null >/dev/null 2>&1
+    bash "$vorsa_scripts_dir/wine-run.sh" "$1" cmd /c exit </dev/null >/dev/null 2>&1 || true
 }
 wine_server_stop() {
-    if [ -n "$vorsa_wine_prefix" ]; then
-        WINEPREFIX=$vorsa_wine_prefix wineserver -k 2>/dev/null || true
-        vorsa_wine_prefix=""
-    fi
+    if [ -d "$1" ]; then WINEPREFIX=$1 wineserver -k 2>/dev/null || true; fi
 }
