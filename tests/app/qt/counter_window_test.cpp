@@ -24,7 +24,6 @@
 #include "tests/runtime/qt/desktop_palette.h"
 #include "tests/runtime/qt/qt_test_app.h"
 #include "tests/runtime/settings/file_bytes.h"
-#include "tests/runtime/settings/file_writes.h"
 
 #include <QAbstractButton>
 #include <QAccessible>
