@@ -67,3 +67,6 @@ bench() {
 export -f bench wine_run
 export root build prefix starts presses
 bash "$root/scripts/with-xvfb.sh" bash -c bench
+# Every press, warm-up rounds included, has to have gone through the spooler.
+for _ in $(seq 100); do [ -z "$(lpstat -o vorsa-bench 2>/dev/null)" ] && break; sleep 0.1; done
+echo "jobs the spooler completed: $(lpstat -W completed -o vorsa-bench | wc -l) of $((2 * (presses + 2)))"
