@@ -336,7 +336,11 @@ int wmain(int argc, wchar_t** argv)
                 printed = print_plain(printer, paper, recorder.calls);
             }
             const double elapsed = now_ms() - started;
-            if (!printed) ++failures;
+            if (!printed) {
+                ++failures;
+                std::fprintf(stderr, "round %d: the %s was not taken by the spooler (%.1f ms)\n", round,
+                             program_turn ? "press" : "least GDI program's page", elapsed);
+            }
             if (round >= warm_up) (program_turn ? press_ms : plain_ms).push_back(elapsed);
             Sleep(settle_ms);
         }
