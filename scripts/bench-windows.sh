@@ -10,10 +10,17 @@
 # script starts for itself (its own directory and socket, stopped at the end): the receipt's 120 x 140
 # mm paper named as in scripts/test-printer.ppd, PostScript taken as it comes, the output thrown away
 # (file:///dev/null), so a job costs the spooler next to nothing after the press.
-# Usage: scripts/bench-windows.sh [start-ups of each, default 30] [presses of each, default 30]
-# (0 leaves that benchmark out)
+# Usage: scripts/bench-windows.sh [--experiments] [start-ups of each, default 30] [presses of each, default 30]
+# (0 leaves that benchmark out). --experiments adds start-up rows that find where the program's start
+# goes: the bare dialog loading the program's further DLLs, decoding its pictures through WIC, listing
+# the printers (bench/windows/startup_bare_dialog.cpp), and all three.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
+experiments=0
+if [ "${1:-}" = --experiments ]; then
+    experiments=1
+    shift
+fi
 starts=${1:-30}
 presses=${2:-30}
 build=${BUILD_DIR:-$root/build-win}
@@ -21,7 +28,14 @@ prefix=$build/wineprefix-bench
 
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" \
     -DVORSA_BUILD_BENCH=ON >/dev/null
-cmake --build "$build" -j "$(nproc)" --target windows_startup_bench windows_print_bench
+cmake --build "$build" -j "$(nproc)" --target windows_startup_bench windows_print_bench vorsa-receipt
+# The programs start as the packages ship them, stripped: Wine reads a program's debugging sections into
+# its memory at start (12.5 MB more private memory for a RelWithDebInfo build of the program), where
+# Windows maps them without reading them.
+stripped=$build/bench/windows/stripped
+mkdir -p "$stripped"
+x86_64-w64-mingw32-strip -o "$stripped/startup_bare_dialog.exe" "$build/bench/windows/startup_bare_dialog.exe"
+x86_64-w64-mingw32-strip -o "$stripped/vorsa-receipt.exe" "$build/app/vorsa-receipt.exe"
 
 spooler=$(mktemp -d /tmp/vorsa-bench-cupsd.XXXXXX)
 cupsd_pid=""
@@ -62,7 +76,14 @@ bench() {
     wine_run --prepare
     if [ "$starts" -gt 0 ]; then
         echo "==== Start-up to a window ready for input, and memory then"
-        wine_run "$build/bench/windows/windows_startup_bench.exe" "$starts" || status=1
+        local bare=$stripped/startup_bare_dialog.exe
+        local rows=("bare dialog=$bare" "program=$stripped/vorsa-receipt.exe")
+        if [ "$experiments" -eq 1 ]; then
+            local pictures="--pictures=Z:${root//\//\\}\\resources"
+            rows+=("bare + imports=$bare --imports" "bare + pictures=$bare $pictures"
+                "bare + printers=$bare --printers" "bare + all three=$bare --imports $pictures --printers")
+        fi
+        wine_run "$build/bench/windows/windows_startup_bench.exe" "$starts" "${rows[@]}" || status=1
         echo
     fi
     if [ "$presses" -gt 0 ]; then
@@ -72,7 +93,7 @@ bench() {
     return "$status"
 }
 export -f bench wine_run
-export root build prefix starts presses
+export root build prefix starts presses experiments stripped
 status=0
 bash "$root/scripts/with-xvfb.sh" bash -c bench || status=$?
 if [ "$presses" -gt 0 ]; then
