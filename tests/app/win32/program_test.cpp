@@ -22,6 +22,7 @@
 #include <gtest/gtest.h>
 #include <string>
 #include <thread>
+#include <winspool.h>
 
 namespace vorsa::app::test {
 namespace {
@@ -85,8 +86,8 @@ protected:
 
 // The window of the running program: the 28 controls at their template rectangles (the dialog
 // manager's base units found from the client area, which the template sizes 355 x 277), the preview
-// board at its pixel rectangle, the tab order, the fixed frame. (Its icon is the in-process window
-// test's: Wine sends no WM_GETICON to another process.)
+// board at its pixel rectangle, the tab order, the spooler's printers listed, the fixed frame. (Its
+// icon is the in-process window test's: Wine sends no WM_GETICON to another process.)
 TEST_F(ProgramTest, WindowIsLaidOutAsTheTemplateSays)
 {
     const ChildProgram program(g_receipt_program, L"", m_directory.path());
@@ -142,6 +143,20 @@ TEST_F(ProgramTest, WindowIsLaidOutAsTheTemplateSays)
         if (at == first) break;
     }
     EXPECT_EQ(tab_order, tab_stops);
+
+    // The spooler's printers, asked for once the window has been painted, arrive in the printer list.
+    DWORD needed = 0;
+    DWORD installed = 0;
+    EnumPrintersW(PRINTER_ENUM_LOCAL | PRINTER_ENUM_CONNECTIONS, nullptr, 1, nullptr, 0, &needed, &installed);
+    std::vector<BYTE> buffer(needed);
+    if (needed > 0)
+        EnumPrintersW(PRINTER_ENUM_LOCAL | PRINTER_ENUM_CONNECTIONS, nullptr, 1, buffer.data(), needed,
+                      &needed, &installed);
+    const HWND printers = GetDlgItem(window, control_id::printer_box);
+    EXPECT_TRUE(wait_until([&] {
+        return SendMessageW(printers, CB_GETCOUNT, 0, 0) == static_cast<LRESULT>(installed);
+    })) << installed
+        << " printers installed, " << SendMessageW(printers, CB_GETCOUNT, 0, 0) << " listed";
 
     const auto style = GetWindowLongPtrW(window, GWL_STYLE);
     EXPECT_EQ(style & (WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX), WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX);

@@ -163,6 +163,32 @@ TEST_F(ProgramWindowTest, ChineseTextsAreRightUnderCodePage1252)
     EXPECT_EQ(utf8(box_message), "最多5条，已满5条，清除重来吧");
 }
 
+// The spin control's arrows, clicked: the upper one raises the quantity, the lower one lowers it
+// (the steps themselves are the counter's).
+TEST_F(ProgramWindowTest, SpinArrowsStepTheQuantity)
+{
+    run_program_window(settings(), options(), [](Win32CounterWindow& program) {
+        WindowControls& c = program.controls();
+        RECT arrows{};
+        GetClientRect(c.quantity_spin.window(), &arrows);
+        const LPARAM upper = MAKELPARAM(arrows.right / 2, arrows.bottom / 4);
+        const LPARAM lower = MAKELPARAM(arrows.right / 2, arrows.bottom * 3 / 4);
+        const struct
+        {
+            const char* before;
+            LPARAM arrow;
+            const char* after;
+        } cases[] = {{"1", upper, "2"}, {"13", lower, "12"}, {"1", lower, "1"}};
+        for (const auto& step : cases) {
+            SCOPED_TRACE(std::string(step.before) + (step.arrow == upper ? " up" : " down"));
+            c.quantity_edit.set_control_text(step.before);
+            SendMessageW(c.quantity_spin.window(), WM_LBUTTONDOWN, MK_LBUTTON, step.arrow);
+            SendMessageW(c.quantity_spin.window(), WM_LBUTTONUP, 0, step.arrow);
+            EXPECT_EQ(c.quantity_edit.get_control_text(), step.after);
+        }
+    });
+}
+
 // The online start against the local server: a page that comes gives the brands of its comment, whose
 // logos are fetched, and is remembered; an error page is no page, so the remembered brands are used
 // (their logos fetched all the same) and nothing is written. The page shows in the HTML view where an
