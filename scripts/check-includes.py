@@ -7,7 +7,10 @@ Each part of the program is a folder, and the folders stand in layers (LAYERS be
 file may include files of its own part and of parts in lower layers; an include of a part in the same
 layer or a higher one fails. Tests stand in the layer of the part they test (tests/receipt with
 receipt/), so a test of a low part cannot lean on a higher one either. The core parts (CORE below) are
-built without Qt: no Qt header and no part of a Qt edge may appear in them.
+built without Qt and without the Windows API: no Qt header, no part of an edge (Qt or Windows) and no
+Windows header may appear in them. The one exception is a core part's file for Windows, named
+*_win32.cpp or windows_*.cpp, beside its file for Linux; its header is the core's and stays free of
+Windows headers too.
 
 Prints each offending include as "file:line: message" and exits 1 when there is any, 0 otherwise.
 """
@@ -23,12 +26,15 @@ LAYERS = [
     ["runtime/platform", "qr"],
     ["runtime/qt"],
     ["runtime/widgets", "runtime/web", "runtime/print", "receipt", "online"],
-    ["online/qt"],
+    ["online/qt", "runtime/win32"],
+    ["online/win32"],
     ["app"],
-    ["app/qt"],
+    ["app/qt", "app/win32"],
 ]
 
-# Built without Qt. app/ holds the program's behaviour (the counter, the lists); its Qt binder is app/qt.
+# Built without Qt or the Windows API. app/ holds the program's behaviour (the counter, the lists); its
+# binders are app/qt and app/win32. runtime/win32 (the Windows window, drawing and printing edges) stands
+# above receipt/ so that its tests may draw and print the receipt.
 CORE = {"runtime/text", "runtime/settings", "runtime/surface", "runtime/controls", "runtime/platform", "qr", "receipt",
         "online", "app"}
 
@@ -43,6 +49,13 @@ SHARED_TEST_SUPPORT = {"tests/online/local_http_server.h"}
 RANK = {part: rank for rank, layer in enumerate(LAYERS) for part in layer}
 INCLUDE = re.compile(r'^\s*#\s*include\s*([<"])([^>"]+)[>"]')
 QT_HEADER = re.compile(r"^(Q[A-Za-z0-9_]*|Qt[A-Za-z]*/.*|q[a-z0-9_]*\.h|ui_.*\.h)$")
+# The Windows SDK's headers (<windows.h> and the headers of its libraries).
+WINDOWS_HEADER = re.compile(
+    r"^(windows|winsock2|ws2tcpip|winhttp|wininet|winspool|wincodec|commctrl|commdlg|objbase|ole2|oleauto|"
+    r"oleacc|olectl|ocidl|exdisp|exdispid|mshtml|mshtmhst|urlmon|shlobj|shellapi|shlwapi|winuser|wingdi|"
+    r"winbase|winnt|windef|wtypes|unknwn|propidl|docobj|servprov|dispex|rpc|tchar)\.h$", re.IGNORECASE)
+# The files of a core part that are its Windows layer, beside a Linux one.
+WINDOWS_FILE = re.compile(r"(_win32\.cpp|^windows_[a-z0-9_]*\.cpp)$")
 
 
 def part_of(path):
@@ -80,6 +93,10 @@ def main():
                 if bracket == "<":
                     if source in CORE and not is_test and QT_HEADER.match(included):
                         problems.append(f"{where}: Qt header <{included}> in the core part {source}/")
+                    if (source in CORE and not is_test and WINDOWS_HEADER.match(included)
+                            and not WINDOWS_FILE.search(file.name)):
+                        problems.append(f"{where}: Windows header <{included}> in the core part {source}/ "
+                                        f"(only its files for Windows, *_win32.cpp or windows_*.cpp, may use the Windows API)")
                     continue
                 target = part_of(included)
                 if target is None or target == source or (is_test and included in SHARED_TEST_SUPPORT):
@@ -88,7 +105,7 @@ def main():
                     relation = "the same layer as" if RANK[target] == RANK[source] else "a layer above"
                     problems.append(f"{where}: includes {included}, of {target}/ in {relation} {source}/")
                 elif source in CORE and not is_test and target not in CORE:
-                    problems.append(f"{where}: includes {included}, of the Qt edge {target}/, in the core part {source}/")
+                    problems.append(f"{where}: includes {included}, of the edge {target}/, in the core part {source}/")
     for problem in problems:
         print(problem)
     if problems:

@@ -14,6 +14,13 @@ if [ $# -lt 2 ]; then
 fi
 prefix=$1
 shift
+# Wine's services (services.exe, winedevice.exe, ...) outlive the program when it starts them, and take
+# its open files along: a lock the caller holds (flock around the spooler tests) would stay held by them
+# as long as the Wine server runs. Only the standard streams go on to Wine (255 is bash's own).
+for fd in /proc/$$/fd/*; do
+    fd=${fd##*/}
+    if [ "$fd" -gt 2 ] && [ "$fd" -ne 255 ]; then eval "exec $fd>&-"; fi
+done
 
 export WINEPREFIX=$prefix WINEDEBUG=-all
 # Neither Mono nor Gecko nor menu entries: the tests need none of them, and making the prefix would
@@ -44,6 +51,18 @@ mkdir -p "$(dirname "$prefix")"
     fi
 ) 9>"$prefix.lock"
 [ "$1" = --prepare ] && exit 0
+# Wine starts its services (services.exe, winedevice.exe, ...) with the first program of a session, and
+# they keep that program's standard streams for as long as the server runs: CTest, reading a test's
+# output to its end, would wait for them forever. A session without them is begun by a program of no
+# output first.
+session_running() {
+    local pid
+    for pid in $(pgrep -x services.exe); do
+        tr '\0' '\n' <"/proc/$pid/environ" 2>/dev/null | grep -qxF "WINEPREFIX=$prefix" && return 0
+    done
+    return 1
+}
+if ! session_running; then "$wine" cmd /c exit </dev/null >/dev/null 2>&1 || true; fi
 if [ -n "${VORSA_WINE_FILE_SIZE_LIMIT_KB:-}" ]; then
     # A disk that fills up, for the program only: its files may not grow beyond the limit, and a write
     # beyond it fails (instead of the signal that would end the program).

@@ -4,16 +4,19 @@
 # not have; the installer asks for no administrator rights; a silent install (/S) puts the program and
 # the uninstaller in %LOCALAPPDATA%\Programs\Vorsa, the Start-menu entry (its target the program, its
 # working folder %APPDATA%\Vorsa) and the uninstall entry in the user's registry; the entry starts the
-# program in that folder, where it writes dy.cfg; a silent uninstall removes the program, the
-# uninstaller, the entry and the registry key, and leaves dy.cfg byte for byte, in the working folder
-# and next to the program alike.
-# Usage: windows_installer_test.sh <source dir> <program .exe> <scratch dir> <Wine prefix>
+# program in that folder, and the program writes dy.cfg there when the user presses the shop's "X" (the
+# window driver presses it and closes the window); a silent uninstall removes the program, the
+# uninstaller, the entry and the registry key, and leaves dy.cfg byte for byte, in the working folder and
+# next to the program alike.
+# Needs an X display for the program's window (VORSA_WINE_DISPLAY, as scripts/with-xvfb.sh gives it).
+# Usage: windows_installer_test.sh <source dir> <program .exe> <window driver .exe> <scratch dir> <Wine prefix>
 set -euo pipefail
 
 source_dir=$1
 program=$2
-scratch=$3
-prefix=$4
+driver=$3
+scratch=$4
+prefix=$5
 export WINEPREFIX=$prefix
 # Wine keeps the prefix's file names on the host in the host locale's character set: the Start-menu
 # entry's Chinese name needs a UTF-8 one, whatever locale (installed or not) the caller names. Wine's
@@ -112,9 +115,20 @@ PY
     [ "${target,,}" = "${expected_target,,}" ] || fail "the entry starts '$target', not '$expected_target'"
     [ "${working,,}" = "${expected_working,,}" ] || fail "the entry's working folder is '$working', not '$expected_working'"
 
-    wine_run start /wait /unix "$shortcut" || fail "the entry did not start the program"
+    # Started from the entry, the program runs in the working folder. Pressing the shop's "X" there
+    # writes "dm" (the selected shop, 0 with none) to dy.cfg, in the folder it was started in.
+    version=$(sed -n 's/^project(VorsaReceipt VERSION \([0-9.]*\).*/\1/p' "$source_dir/CMakeLists.txt")
+    remove_shop_button=1031
+    wine_run start /unix "$shortcut" || fail "the entry did not start the program"
+    wine_run "$driver" "Vorsa小票打印系统 $version" "$remove_shop_button" ||
+        fail "the program's window could not be used and closed"
     wine_settle
-    [ -f "$work_dir/dy.cfg" ] || fail "started from the entry, the program wrote no dy.cfg in the working folder"
+    if [ -f "$work_dir/dy.cfg" ]; then
+        grep -q $'^dm=0\r$' "$work_dir/dy.cfg" || fail "dy.cfg in the working folder lacks dm=0: $(od -c "$work_dir/dy.cfg" | head -5)"
+    else
+        fail "started from the entry, the program wrote no dy.cfg in the working folder"
+    fi
+    [ ! -e "$install_dir/dy.cfg" ] || fail "started from the entry, the program wrote dy.cfg next to itself"
 fi
 
 # A dy.cfg of the user's in both places the uninstaller could reach.
