@@ -1,6 +1,7 @@
 // Draws the window's artwork into the resources folder: the program icon (a receipt with a torn edge)
 // at 16, 32 and 48 pixels as PNG, and the title picture shown before the first preview, 340 x 400 as
-// JPEG. Usage: QT_QPA_PLATFORM=offscreen vorsa_make_artwork <resources folder>
+// JPEG, with that JPEG decoded as a BMP for the Windows edition. Usage: QT_QPA_PLATFORM=offscreen
+// vorsa_make_artwork <resources folder>
 
 #include <QDir>
 #include <QFont>
@@ -109,6 +110,12 @@ int main(int argc, char* argv[])
     for (int size : {16, 32, 48})
         written &= draw_icon(size).save(
             folder.filePath(QStringLiteral("icons/vorsa-receipt-%1.png").arg(size)), "PNG");
-    written &= draw_title().save(folder.filePath(QStringLiteral("title.jpg")), "JPEG", 90);
+    const QString title_jpeg = folder.filePath(QStringLiteral("title.jpg"));
+    written &= draw_title().save(title_jpeg, "JPEG", 90);
+    // The Windows edition carries the title picture as the JPEG decoded, a BMP its own reader draws
+    // without the system's imaging component (which would cost every start the loading of WIC).
+    written &= QImage(title_jpeg)
+                   .convertToFormat(QImage::Format_RGB888)
+                   .save(folder.filePath(QStringLiteral("title.bmp")), "BMP");
     return written ? 0 : 1;
 }

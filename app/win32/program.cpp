@@ -5,6 +5,7 @@
 #include "runtime/surface/picture.h"
 #include "runtime/surface/surface.h"
 #include "runtime/text/fatal.h"
+#include "runtime/win32/delay_load.h"
 #include "runtime/win32/gdi_surface.h"
 #include "runtime/win32/wic_picture.h"
 #include "runtime/win32/win32_interaction.h"
@@ -13,6 +14,7 @@ namespace vorsa::app {
 
 void install_win32_program_platform()
 {
+    runtime::load_delayed_dlls_from_system_folder();
     runtime::install_out_of_memory_handler();
     runtime::install_win32_interaction();
     runtime::set_picture_decoder(runtime::decode_with_wic);

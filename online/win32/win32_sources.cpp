@@ -2,6 +2,8 @@
 
 #include "online/win32/http_client.h"
 #include "online/win32/picture_convert.h"
+#include "runtime/surface/picture.h"
+#include "runtime/win32/wic_picture.h"
 
 #include <utility>
 
@@ -34,6 +36,14 @@ std::vector<Bytes> Win32OnlineSources::fetch_all(const std::vector<Text>& urls)
 
 Bytes Win32OnlineSources::convert_to_bmp(const Bytes& picture)
 {
+    // A BMP that needs no scaling is read by the program's own reader, the one that will draw the logo
+    // on the receipt: the built-in logos ship as BMPs, so a start without a vendor server never loads
+    // WIC. Any other picture goes through WIC.
+    if (picture.size() >= 2 && picture[0] == 'B' && picture[1] == 'M') {
+        const auto bitmap = runtime::picture_from_bytes(picture);
+        if (bitmap && bitmap->width <= logo_max_width && bitmap->height <= logo_max_height)
+            return runtime::bitmap_to_bmp(runtime::flattened_on_white(*bitmap));
+    }
     return convert_picture_to_fit(picture, PictureFormat::bmp, logo_max_width, logo_max_height);
 }
 

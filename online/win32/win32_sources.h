@@ -28,7 +28,8 @@ public:
 
     Text fetch_page(const Text& url) override;
     std::vector<Bytes> fetch_all(const std::vector<Text>& urls) override;
-    // The picture as the program's BMP, scaled down to fit logo_max_width x logo_max_height.
+    // The picture as the program's BMP, scaled down to fit logo_max_width x logo_max_height. A BMP
+    // within that size is read without WIC.
     Bytes convert_to_bmp(const Bytes& picture) override;
     void show_notice(const Text& page) override;
     // Abandoned once the settings' stop has been stopped.

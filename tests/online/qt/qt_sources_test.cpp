@@ -103,6 +103,27 @@ TEST(BuiltinLogosTest, StoredConversionsAreWhatTheConverterMakes)
     EXPECT_EQ(sources.convert_to_bmp(changed_gif), convert_picture(changed_gif, PictureFormat::bmp));
 }
 
+// The Windows edition shows the title picture from resources/title.bmp, which its own reader draws
+// without the system's imaging component: it must show the pixels of the JPEG both editions share (a
+// title redrawn without its BMP made again would otherwise look different on Windows).
+TEST(BuiltinLogosTest, StoredTitleBmpIsTheTitleJpeg)
+{
+    QFile jpeg_file(QStringLiteral(VORSA_SOURCE_DIR "/resources/title.jpg"));
+    QFile bmp_file(QStringLiteral(VORSA_SOURCE_DIR "/resources/title.bmp"));
+    ASSERT_TRUE(jpeg_file.open(QIODevice::ReadOnly));
+    ASSERT_TRUE(bmp_file.open(QIODevice::ReadOnly));
+    const QImage jpeg = QImage::fromData(jpeg_file.readAll()).convertToFormat(QImage::Format_RGB32);
+    const QByteArray bmp_data = bmp_file.readAll();
+    const auto bmp = runtime::picture_from_bytes(Bytes(bmp_data.begin(), bmp_data.end()));
+    ASSERT_TRUE(bmp);
+    ASSERT_EQ(QSize(bmp->width, bmp->height), jpeg.size());
+    int differing = 0;
+    for (int y = 0; y < jpeg.height(); ++y)
+        for (int x = 0; x < jpeg.width(); ++x)
+            differing += bmp->pixel(x, y) != jpeg.pixel(x, y);
+    EXPECT_EQ(differing, 0);
+}
+
 TEST_F(QtSourcesTest, RefreshesFromALiveServer)
 {
     LocalHttpServer server;
