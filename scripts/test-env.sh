@@ -22,18 +22,25 @@ vorsa_scripts_dir="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 vorsa_as_root() { if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi; }
 # lpadmin warns that drivers and raw queues are deprecated; the queues work all the same.
 vorsa_lpadmin() { vorsa_as_root lpadmin "$@" 2> >(grep -v 'deprecated' >&2); }
+# Starts a service in the background, as root, so that $! is the service (or the sudo in front of it).
+# It keeps none of this shell's open files beyond its standard ones (sent to /dev/null): a caller's lock
+# (the test queue's flock) or output pipe held by a service would outlive the caller.
+vorsa_start_as_root() {
+    (
+        for fd in /proc/$BASHPID/fd/*; do
+            fd=${fd##*/}
+            if [ "$fd" -gt 2 ]; then eval "exec $fd>&-"; fi
+        done
+        if [ "$(id -u)" -eq 0 ]; then exec "$@"; else exec sudo "$@"; fi
+    ) </dev/null >/dev/null 2>&1 &
+}
 # lpstat -r exits with 0 either way; only its text tells.
 vorsa_spooler_running() { lpstat -r 2>/dev/null | grep -q 'is running'; }
 
 start_print_spooler() {
     if ! vorsa_spooler_running; then
         vorsa_as_root mkdir -p /run/cups
-        # Started straight from this shell, so that $! is the spooler (or the sudo in front of it).
-        if [ "$(id -u)" -eq 0 ]; then
-            /usr/sbin/cupsd -f >/dev/null 2>&1 &
-        else
-            sudo /usr/sbin/cupsd -f >/dev/null 2>&1 &
-        fi
+        vorsa_start_as_root /usr/sbin/cupsd -f
         vorsa_cupsd_pid=$!
         for _ in $(seq 100); do vorsa_spooler_running && break; sleep 0.1; done
         if ! vorsa_spooler_running; then echo "test-env: cupsd did not start" >&2; return 1; fi
@@ -120,11 +127,7 @@ $policy_head
   </Limit>
 </Policy>
 EOF
-    if [ "$(id -u)" -eq 0 ]; then
-        /usr/sbin/cupsd -f -c "$d/cupsd.conf" -s "$d/cups-files.conf" >/dev/null 2>&1 &
-    else
-        sudo /usr/sbin/cupsd -f -c "$d/cupsd.conf" -s "$d/cups-files.conf" >/dev/null 2>&1 &
-    fi
+    vorsa_start_as_root /usr/sbin/cupsd -f -c "$d/cupsd.conf" -s "$d/cups-files.conf"
     vorsa_policy_pid=$!
     export VORSA_TEST_POLICY_SERVER=$d/cups.sock
     export VORSA_TEST_PRINTER_HOLD_ALL=vorsa-hold-all
