@@ -72,7 +72,9 @@ public:
     // Their request lines ("GET /a HTTP/1.1").
     std::vector<std::string> request_lines() const;
     std::size_t request_count() const;
-    // The most connections that were open at the same time so far.
+    // The most connections that were open at the same time so far. A connection given its whole answer
+    // counts as closed from the moment before the answer is sent: the client may finish with it and open
+    // the next one before the server's side has closed it, and that must not count as two at once.
     std::size_t most_open_connections() const;
 
     // Lets every held answer go, those waiting now and those to come.
@@ -83,7 +85,10 @@ public:
 
 private:
     void accept_loop();
-    void serve(int connection);
+    // Serves one connection; `counted` says whether it still counts as open (serve may end that early).
+    void serve(int connection, bool& counted);
+    // Counts the connection as closed, once.
+    void stop_counting(bool& counted);
     // Sleeps for `duration` unless the server stops first; false when it stopped.
     bool wait(std::chrono::milliseconds duration);
     // Waits until `reply` may be answered; false when the server stopped first.

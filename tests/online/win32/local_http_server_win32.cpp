@@ -260,19 +260,25 @@ void LocalHttpServer::accept_loop()
         }
         auto done = std::make_shared<std::atomic<bool>>(false);
         m_workers.push_back({std::thread([this, connection, done] {
-                                 serve(connection);
+                                 bool counted = true;
+                                 serve(connection, counted);
                                  ::closesocket(socket_of(connection));
-                                 {
-                                     std::lock_guard lock(m_mutex);
-                                     --m_open_connections;
-                                 }
+                                 stop_counting(counted);
                                  *done = true;
                              }),
                              done});
     }
 }
 
-void LocalHttpServer::serve(int connection)
+void LocalHttpServer::stop_counting(bool& counted)
+{
+    if (!counted) return;
+    counted = false;
+    std::lock_guard lock(m_mutex);
+    --m_open_connections;
+}
+
+void LocalHttpServer::serve(int connection, bool& counted)
 {
     // Read the head, then as much body as it announces.
     std::string request;
@@ -308,6 +314,7 @@ void LocalHttpServer::serve(int connection)
     const std::string length_line = "Content-Length: " + std::to_string(reply.body.size()) + "\r\n";
     switch (reply.behaviour) {
     case Behaviour::answer:
+        stop_counting(counted);
         send_all(connection, status_head(reply, length_line) + reply.body);
         break;
     case Behaviour::stall:
