@@ -54,16 +54,20 @@ run_suite() {
     return $status
 }
 
-# The Windows build and its suite under Wine: the build tree's own Wine prefix, made while the build
-# compiles, and one Wine server kept for the whole suite (ended by finish).
+# The Windows build and its suite under Wine: the build tree's own Wine prefixes (the common one and that
+# of the tests that open windows), made while the build compiles, and one Wine server for each kept for
+# the whole suite (ended by finish).
 run_windows_suite() {
-    local status=0 prefix_pid
+    local status=0 prefix_pid window_prefix_pid
     wine_server_start "$windows_prefix" &
     prefix_pid=$!
+    wine_server_start "$windows_prefix-windows" &
+    window_prefix_pid=$!
     cmake -S . -B build-win -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
         -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVORSA_WERROR=ON "${cmake_args[@]}" &&
         cmake --build build-win -j "$jobs" || status=1
     wait "$prefix_pid" || status=1
+    wait "$window_prefix_pid" || status=1
     [ "$status" -eq 0 ] || return "$status"
     run_suite build-win
 }
