@@ -1,7 +1,8 @@
-// Start-up's marks on the settings file and the local date, on Linux. The Windows build has
-// startup_win32.cpp instead.
+// Start-up on Linux: the settings file's directory, its marks and the local date. The Windows build
+// has startup_win32.cpp instead.
 
 #include "app/startup.h"
+#include "runtime/settings/settings_keys.h"
 #include "runtime/settings/trusted_links.h"
 
 #include <cerrno>
@@ -10,6 +11,7 @@
 #include <optional>
 #include <string_view>
 #include <sys/stat.h>
+#include <system_error>
 #include <unistd.h>
 
 namespace vorsa::app {
@@ -119,6 +121,14 @@ LocalDate local_today()
     std::tm local{};
     localtime_r(&now, &local);
     return {local.tm_year + 1900, local.tm_mon + 1, local.tm_mday};
+}
+
+std::string current_settings_path()
+{
+    std::error_code error;
+    const fs::path directory = fs::current_path(error);
+    if (error || directory.empty()) return std::string(settings_file_name);
+    return settings_path_in(directory);
 }
 
 } // namespace vorsa::app

@@ -1,7 +1,9 @@
-// Start-up's marks on the settings file and the local date, on Windows: the hidden and read-only
-// attributes. The Linux build has startup_posix.cpp instead.
+// Start-up on Windows: the settings file's directory, its hidden and read-only attributes, and the
+// local date. The Linux build has startup_posix.cpp instead.
 
 #include "app/startup.h"
+#include "runtime/settings/settings_keys.h"
+#include "runtime/text/unicode.h"
 #include "runtime/text/windows_path.h"
 
 #include <windows.h>
@@ -46,6 +48,27 @@ LocalDate local_today()
     SYSTEMTIME now{};
     GetLocalTime(&now);
     return {now.wYear, now.wMonth, now.wDay};
+}
+
+std::string current_settings_path()
+{
+    // The system's own name of the current directory. Windows drops blanks at the end of a name when it
+    // sets the directory, so unlike on Linux there is no padding to take off.
+    std::wstring directory;
+    for (DWORD size = MAX_PATH;;) {
+        directory.resize(size);
+        const DWORD length = GetCurrentDirectoryW(size, directory.data());
+        if (length == 0) return std::string(settings_file_name);
+        if (length < size) {
+            directory.resize(length);
+            break;
+        }
+        size = length; // too small: the length asked for includes the terminating zero
+    }
+    std::string name = runtime::utf8_from_utf16le(
+        {reinterpret_cast<const char*>(directory.data()), directory.size() * sizeof(wchar_t)});
+    if (name.back() != '\\' && name.back() != '/') name += '\\';
+    return name + std::string(settings_file_name);
 }
 
 } // namespace vorsa::app
