@@ -136,6 +136,8 @@ void Counter::show_title_picture()
     m_board->set_mapping_mode(runtime::mapping_pixels);
     if (const auto title = runtime::picture_from_bytes(m_options.title_picture))
         m_board->draw_picture(*title, 0, 0, preview_width, preview_height);
+    // The board keeps the drawing; the picture's bytes are not needed again.
+    m_options.title_picture = runtime::Bytes();
 }
 
 online::OnlineBrands Counter::run_online_refresh(const online::HttpSettings& http,
@@ -148,8 +150,11 @@ online::OnlineBrands Counter::run_online_refresh(const online::HttpSettings& htt
         if (!m_notice_view) m_window.set_preview_board_visible(true);
     };
     const std::unique_ptr<online::OnlineSources> sources = m_options.online_sources(show_notice, http);
-    return online::online_refresh(*sources, m_settings_path, m_options.server_address,
-                                  m_options.builtin_logos, changes);
+    online::OnlineBrands brands = online::online_refresh(*sources, m_settings_path, m_options.server_address,
+                                                         m_options.builtin_logos, changes);
+    // The brand list has its own copies of the built-in logos now.
+    m_options.builtin_logos = std::vector<runtime::Bytes>();
+    return brands;
 }
 
 void Counter::fill_lists(online::OnlineBrands brands, runtime::SettingChanges& changes)

@@ -53,8 +53,10 @@ struct CounterOptions
     // gives sources that fetch nothing, as from a server that does not answer.
     OnlineSourcesFactory online_sources;
     // The five built-in logos in the order of the built-in brands (any format the sources convert).
+    // Used by the start only, and let go after it.
     std::vector<runtime::Bytes> builtin_logos;
-    // The 340 x 400 title picture shown in the preview area until the first preview.
+    // The 340 x 400 title picture shown in the preview area until the first preview; drawn once at the
+    // start and let go.
     runtime::Bytes title_picture;
     // Names of the installed printers; without a source the printer list stays empty.
     PrinterNameSource printers;
