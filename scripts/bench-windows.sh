@@ -13,12 +13,21 @@
 # Usage: scripts/bench-windows.sh [--experiments] [start-ups of each, default 30] [presses of each, default 30]
 # (0 leaves that benchmark out). --experiments adds start-up rows that find where the program's start
 # goes: the bare dialog loading the program's further DLLs, decoding its pictures through WIC, listing
-# the printers (bench/windows/startup_bare_dialog.cpp), and all three.
+# the printers, listing them on a thread of their own as the program does
+# (bench/windows/startup_bare_dialog.cpp), and the first three together.
+#        scripts/bench-windows.sh --map
+# prints instead where the program's memory goes beyond the bare dialog's: each is started once and,
+# when settled (5 s), its resident memory read from /proc/PID/smaps (under Wine a Windows process is a
+# Linux process), summed per mapped file and for anonymous memory, and the differences listed.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 experiments=0
+map=0
 if [ "${1:-}" = --experiments ]; then
     experiments=1
+    shift
+elif [ "${1:-}" = --map ]; then
+    map=1
     shift
 fi
 starts=${1:-30}
@@ -71,7 +80,39 @@ done
 lpadmin -p vorsa-bench -E -v file:///dev/null -P "$spooler/ppd/vorsa-bench.ppd" 2> >(grep -v deprecated >&2)
 
 wine_run() { bash "$root/scripts/wine-run.sh" "$prefix" "$@"; }
+# Resident kB of a settled start of the program $1 (a Linux path), as lines "kB anonymous-kB mapping".
+resident_map() {
+    local folder pid
+    folder=$(mktemp -d)
+    (cd "$folder" && exec bash "$root/scripts/wine-run.sh" "$prefix" "$1") &
+    sleep 5
+    pid=$(pgrep -n -f "^$1") || { echo "resident_map: $1 did not start" >&2; return 1; }
+    awk '/^[0-9a-f]+-[0-9a-f]+ /{name = $6 == "" ? "[anonymous]" : $6}
+         /^Rss:/{rss[name] += $2} /^Anonymous:/{anon[name] += $2}
+         END {for (n in rss) if (rss[n] > 0) print rss[n], anon[n], n}' "/proc/$pid/smaps"
+    kill "$pid"
+    wait
+    rm -rf "$folder"
+}
+memory_map() {
+    wine_run --prepare
+    resident_map "$stripped/startup_bare_dialog.exe" >"$stripped/bare.map"
+    resident_map "$stripped/vorsa-receipt.exe" >"$stripped/program.map"
+    echo "==== Resident memory of the program beyond the bare dialog's, per mapping (kB)"
+    echo "resident anonymous mapping"
+    # Each image is named after its program; they compare as one row.
+    sed -i 's|/startup_bare_dialog.exe$|/(program)|; s|/vorsa-receipt.exe$|/(program)|' \
+        "$stripped/bare.map" "$stripped/program.map"
+    awk 'NR == FNR {rss[$3] -= $1; anon[$3] -= $2; next} {rss[$3] += $1; anon[$3] += $2}
+         END {for (n in rss) if (rss[n] != 0 || anon[n] != 0) print rss[n], anon[n], n}' \
+        "$stripped/bare.map" "$stripped/program.map" | sort -rn | awk '{r += $1; a += $2; print} END {print r, a, "(total)"}'
+
+}
 bench() {
+    if [ "$map" -eq 1 ]; then
+        memory_map
+        return
+    fi
     local status=0
     wine_run --prepare
     if [ "$starts" -gt 0 ]; then
@@ -81,7 +122,8 @@ bench() {
         if [ "$experiments" -eq 1 ]; then
             local pictures="--pictures=Z:${root//\//\\}\\resources"
             rows+=("bare + imports=$bare --imports" "bare + pictures=$bare $pictures"
-                "bare + printers=$bare --printers" "bare + all three=$bare --imports $pictures --printers")
+                "bare + printers=$bare --printers" "bare + printer thread=$bare --printer-thread"
+                "bare + all three=$bare --imports $pictures --printers")
         fi
         wine_run "$build/bench/windows/windows_startup_bench.exe" "$starts" "${rows[@]}" || status=1
         echo
@@ -92,11 +134,11 @@ bench() {
     fi
     return "$status"
 }
-export -f bench wine_run
-export root build prefix starts presses experiments stripped
+export -f bench wine_run resident_map memory_map
+export root build prefix starts presses experiments map stripped
 status=0
 bash "$root/scripts/with-xvfb.sh" bash -c bench || status=$?
-if [ "$presses" -gt 0 ]; then
+if [ "$map" -eq 0 ] && [ "$presses" -gt 0 ]; then
     # Every press, warm-up rounds included, has to have gone through the spooler.
     for _ in $(seq 100); do [ -z "$(lpstat -o vorsa-bench 2>/dev/null)" ] && break; sleep 0.1; done
     echo "jobs the spooler completed: $(lpstat -W completed -o vorsa-bench | wc -l) of $((2 * (presses + 2)))"

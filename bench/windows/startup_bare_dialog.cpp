@@ -11,6 +11,8 @@
 //   --pictures=DIR   decodes DIR/title.jpg and DIR/logos/builtin_1.gif to _5.gif through WIC, as the
 //                    program decodes its title picture and built-in logos
 //   --printers       lists the spooler's printers (EnumPrintersW, local and connections, level 1)
+//   --printer-thread lists them on a thread of its own and waits for it, as the program lists them on a
+//                    thread that bounds the spooler's wait
 
 // clang-format off
 #include <windows.h>
@@ -96,6 +98,20 @@ void list_printers()
               &count);
 }
 
+void list_printers_on_a_thread()
+{
+    const HANDLE thread = CreateThread(
+        nullptr, 0,
+        [](void*) -> DWORD {
+            list_printers();
+            return 0;
+        },
+        nullptr, 0, nullptr);
+    if (!thread) return;
+    WaitForSingleObject(thread, INFINITE);
+    CloseHandle(thread);
+}
+
 } // namespace
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int)
@@ -109,6 +125,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int)
         if (option == L"--imports") load_imports();
         if (option.rfind(L"--pictures=", 0) == 0) decode_pictures(option.substr(11));
         if (option == L"--printers") list_printers();
+        if (option == L"--printer-thread") list_printers_on_a_thread();
     }
     // The template holds an up-down control, whose class the common controls register.
     INITCOMMONCONTROLSEX classes{};
