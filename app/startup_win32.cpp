@@ -67,6 +67,7 @@ std::string current_settings_path()
     }
     std::string name = runtime::utf8_from_utf16le(
         {reinterpret_cast<const char*>(directory.data()), directory.size() * sizeof(wchar_t)});
+    if (name.empty()) return std::string(settings_file_name);
     if (name.back() != '\\' && name.back() != '/') name += '\\';
     return name + std::string(settings_file_name);
 }
