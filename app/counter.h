@@ -96,6 +96,39 @@ struct CounterControls
     runtime::PopupMenu& history_menu;
 };
 
+// The window's controls, one object each of its window system's kinds, named as the program calls
+// them, and the counter's view of them.
+template <typename Edit, typename List, typename Spin, typename Button, typename Menu> struct WindowControlsOf
+{
+    Edit product_edit;
+    Edit size_edit;
+    Edit price_edit;
+    Edit quantity_edit;
+    List shop_box;
+    Edit date_edit;
+    Edit clerk_edit;
+    Edit address_edit;
+    Spin quantity_spin;
+    List brand_box;
+    List printer_box;
+    Button add_preview_button;
+    Button print_button;
+    Button clear_button;
+    Button remove_shop_button;
+    Button settings_button;
+    Button history_button;
+    Menu brand_menu;
+    Menu history_menu;
+
+    CounterControls counter_controls()
+    {
+        return {product_edit,    size_edit,          price_edit,   quantity_edit, shop_box,
+                date_edit,       clerk_edit,         address_edit, quantity_spin, brand_box,
+                printer_box,     add_preview_button, print_button, clear_button,  remove_shop_button,
+                settings_button, history_button,     brand_menu,   history_menu};
+    }
+};
+
 class LatePrinterList;
 
 class Counter : public receipt::PreviewContext

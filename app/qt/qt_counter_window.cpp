@@ -40,14 +40,6 @@ runtime::Bytes resource_bytes(const QString& name)
     return runtime::Bytes(data.begin(), data.end());
 }
 
-CounterControls counter_controls(WindowControls& c)
-{
-    return {c.product_edit,    c.size_edit,          c.price_edit,   c.quantity_edit, c.shop_box,
-            c.date_edit,       c.clerk_edit,         c.address_edit, c.quantity_spin, c.brand_box,
-            c.printer_box,     c.add_preview_button, c.print_button, c.clear_button,  c.remove_shop_button,
-            c.settings_button, c.history_button,     c.brand_menu,   c.history_menu};
-}
-
 // The counter's options with the program's own pictures and, for a start that fetches nothing, sources
 // that convert the pictures with Qt.
 CounterOptions counter_options(StartOptions options)
@@ -161,7 +153,7 @@ runtime::Bytes title_picture()
 
 QtCounterWindow::QtCounterWindow(std::string settings_path, StartOptions options)
     : m_notice_view(options.notice_view), m_context(std::make_unique<QObject>()),
-      m_counter(counter_controls(m_controls), *this, std::move(settings_path),
+      m_counter(m_controls.counter_controls(), *this, std::move(settings_path),
                 counter_options(std::move(options)))
 {
 }

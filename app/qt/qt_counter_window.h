@@ -36,29 +36,8 @@ struct StartOptions : CounterOptions
     NoticeViewFactory notice_view;
 };
 
-// The window's controls, one object each, named as the program calls them.
-struct WindowControls
-{
-    runtime::QtEditBox product_edit;
-    runtime::QtEditBox size_edit;
-    runtime::QtEditBox price_edit;
-    runtime::QtEditBox quantity_edit;
-    runtime::QtDropDownList shop_box;
-    runtime::QtEditBox date_edit;
-    runtime::QtEditBox clerk_edit;
-    runtime::QtEditBox address_edit;
-    runtime::QtSpinControl quantity_spin;
-    runtime::QtDropDownList brand_box;
-    runtime::QtDropDownList printer_box;
-    runtime::QtPushButton add_preview_button;
-    runtime::QtPushButton print_button;
-    runtime::QtPushButton clear_button;
-    runtime::QtPushButton remove_shop_button;
-    runtime::QtPushButton settings_button;
-    runtime::QtPushButton history_button;
-    runtime::QtPopupMenu brand_menu;
-    runtime::QtPopupMenu history_menu;
-};
+using WindowControls = WindowControlsOf<runtime::QtEditBox, runtime::QtDropDownList, runtime::QtSpinControl,
+                                        runtime::QtPushButton, runtime::QtPopupMenu>;
 
 // Fills a dialog with the window's form: its 28 controls, size, title and template font.
 void main_window_form(QDialog& dialog);

@@ -38,14 +38,6 @@ runtime::Bytes resource_bytes(int id)
     return runtime::Bytes(data, data + SizeofResource(nullptr, found));
 }
 
-CounterControls counter_controls(WindowControls& c)
-{
-    return {c.product_edit,    c.size_edit,          c.price_edit,   c.quantity_edit, c.shop_box,
-            c.date_edit,       c.clerk_edit,         c.address_edit, c.quantity_spin, c.brand_box,
-            c.printer_box,     c.add_preview_button, c.print_button, c.clear_button,  c.remove_shop_button,
-            c.settings_button, c.history_button,     c.brand_menu,   c.history_menu};
-}
-
 // The counter's options with the program's own pictures and, unless given, its own sources (WinHTTP,
 // WIC), which fetch nothing without a server address.
 CounterOptions counter_options(StartOptions options)
@@ -117,7 +109,7 @@ std::vector<runtime::Bytes> builtin_logos()
 Win32CounterWindow::Win32CounterWindow(std::string settings_path, StartOptions options)
     : m_server_address(options.server_address), m_show_notice_view(options.notice_view),
       m_posted(std::make_shared<PostedWork>()),
-      m_counter(counter_controls(m_controls), *this, std::move(settings_path),
+      m_counter(m_controls.counter_controls(), *this, std::move(settings_path),
                 counter_options(std::move(options)))
 {
 }

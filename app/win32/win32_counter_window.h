@@ -33,37 +33,17 @@ struct StartOptions : CounterOptions
     bool notice_view = true;
 };
 
-// The window's controls, one object each, named as the program calls them.
-struct WindowControls
-{
-    runtime::Win32EditBox product_edit;
-    runtime::Win32EditBox size_edit;
-    runtime::Win32EditBox price_edit;
-    runtime::Win32EditBox quantity_edit;
-    runtime::Win32DropDownList shop_box;
-    runtime::Win32EditBox date_edit;
-    runtime::Win32EditBox clerk_edit;
-    runtime::Win32EditBox address_edit;
-    runtime::Win32SpinControl quantity_spin;
-    runtime::Win32DropDownList brand_box;
-    runtime::Win32DropDownList printer_box;
-    runtime::Win32PushButton add_preview_button;
-    runtime::Win32PushButton print_button;
-    runtime::Win32PushButton clear_button;
-    runtime::Win32PushButton remove_shop_button;
-    runtime::Win32PushButton settings_button;
-    runtime::Win32PushButton history_button;
-    runtime::Win32PopupMenu brand_menu;
-    runtime::Win32PopupMenu history_menu;
-};
+using WindowControls =
+    WindowControlsOf<runtime::Win32EditBox, runtime::Win32DropDownList, runtime::Win32SpinControl,
+                     runtime::Win32PushButton, runtime::Win32PopupMenu>;
 
 // The RCDATA resources of the program's pictures (app/win32/pictures.rc): the title picture and the
 // built-in logos 1 to 5 at builtin_logo_resource + 1 ... + 5.
 inline constexpr int title_picture_resource = 300;
 inline constexpr int builtin_logo_resource = 300;
 
-// The built-in title picture (a 340 x 400 JPEG) and the five built-in logos (GIF), from the resources of
-// the running program; empty when it carries none.
+// The built-in title picture (a 340 x 400 BMP) and the five built-in logos (BMPs), from the resources
+// of the running program; empty when it carries none.
 runtime::Bytes title_picture();
 std::vector<runtime::Bytes> builtin_logos();
 
